@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+// Our media control layer: a small command-string interface that plays MP3 files through
+// SDL2_mixer (decoded by libmpg123), in place of the Windows MCI the window was written against.
+//
+// mciSendStringA(command, returnString, returnLength, callback) parses one command and returns
+// 0 or one of the error codes below. Keywords and aliases match case-insensitively and are
+// separated by runs of blanks. Exactly these commands are accepted; anything else returns an
+// error and changes nothing:
+//
+//   open ELEMENT type mpegvideo alias A
+//       ELEMENT is a short path (shortpath.h), decoded back to the file it names. The file must
+//       be a regular file (checked on the open descriptor, so a FIFO, device node or directory is
+//       refused without blocking) holding MPEG-1/2 layer 1/2/3 audio; only as much of it is read
+//       as the decoder needs to accept or refuse it. The new device is stopped at the start with
+//       its sound on, whatever an earlier device was set to. The sound output is opened with the
+//       first device. Only one device can be open at a time.
+//       Errors: 292 no element (the first word after open is a keyword), 275 no such file,
+//       296 not a regular file or not playable MP3 data, 289 alias already open, 298 another
+//       device is open, 263 a device type other than mpegvideo, 259 any other word or a
+//       missing value.
+//   play A      Plays from the start, or on from the paused position; returns at once while the
+//               sound goes on. Playing an already playing device changes nothing.
+//   pause A     Silences and keeps the position. 302 when the device is stopped.
+//   resume A    Goes on from the paused position. Resuming a playing device changes nothing;
+//               302 when it is stopped.
+//   stop A      Silences; the next play starts from the beginning.
+//   close A     Stops and releases the device; the sound output is released with the last one.
+//   close all   Closes every open device; 0 also when none is open.
+//   set A audio all off | on
+//               Silences or restores the device's sound while playback goes on (position keeps
+//               moving).
+//
+//   Errors common to all: 261 unknown command word, 292 no alias, 263 no device open under the
+//   alias, 259 an unexpected word. A device whose file has played to its end is stopped.
+//
+// The return string, when returnLength is not 0, receives the empty text. The callback window is
+// ignored (no command takes the notify flag). Every call happens on one thread, the window's.
+using MCIERROR = std::uint32_t;
+
+MCIERROR mciSendStringA(const char* command, char* returnString, std::uint32_t returnLength,
+                        std::uintptr_t callbackWindow);
+
+namespace platform::mci {
+
+inline constexpr MCIERROR kNoError = 0;
+inline constexpr MCIERROR kUnrecognizedKeyword = 259;
+inline constexpr MCIERROR kUnrecognizedCommand = 261;
+inline constexpr MCIERROR kInvalidDeviceName = 263;
+inline constexpr MCIERROR kFileNotFound = 275;
+inline constexpr MCIERROR kDuplicateAlias = 289;
+inline constexpr MCIERROR kMissingDeviceName = 292;
+inline constexpr MCIERROR kInvalidFile = 296;
+inline constexpr MCIERROR kMustUseShareable = 298;
+inline constexpr MCIERROR kNonapplicableFunction = 302;
+
+// Sees every command string sent, with its result, in order. For tests; empty to remove.
+using CommandObserver = std::function<void(std::string_view command, MCIERROR result)>;
+void setCommandObserver(CommandObserver observer);
+
+// Sees the mixed output as it goes to the sound device: interleaved signed 16-bit samples at
+// kOutputRate with kOutputChannels channels. Called on the audio thread. For tests; empty to
+// remove.
+inline constexpr int kOutputRate = 44100;
+inline constexpr int kOutputChannels = 2;
+using OutputTap = std::function<void(const std::int16_t* samples, std::size_t count)>;
+void setOutputTap(OutputTap tap);
+
+// True while a device is open, so tests can check that nothing is left open.
+bool anyDeviceOpen();
+
+}  // namespace platform::mci

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+#include <string>
+#include <string_view>
+
+// Conversion between the program's wide text (QString) and "ANSI" text, the locale's 8-bit
+// encoding that the A-suffixed platform functions take. On Linux that encoding is UTF-8.
+//
+// File names on Linux are bytes, not text: a name may hold bytes that are not valid UTF-8.
+// So that every such name survives the round trip (and the file the list shows is the file that
+// plays), the decoder maps each byte that is not part of a valid UTF-8 sequence to the lone
+// surrogate U+DC00 + byte (U+DC80..U+DCFF), and the encoder maps those surrogates back to the
+// bytes. Valid UTF-8 never decodes to a lone surrogate, so the mapping cannot collide. Any other
+// lone surrogate in wide text has no ANSI form and encodes as '?', as the Windows conversion does.
+//
+// These two functions are the only place where text crosses between the two forms.
+namespace platform {
+
+std::string toAnsi(const QString& wide);
+QString fromAnsi(std::string_view ansi);
+
+}  // namespace platform

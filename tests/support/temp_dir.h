@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+namespace korvel::test {
+
+// A fresh directory under the system's temporary directory, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+}  // namespace korvel::test
