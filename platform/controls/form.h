@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+
+namespace platform {
+
+// The top-level window: no system frame (its own labels serve as title strip, minimise and
+// close), a taskbar button, a position in twips that code can set, and the window events.
+//
+// Unload is raised exactly once, however the window is closed (code, the window manager, the end
+// of the session); it cannot be cancelled. After it, endProgram() ends the program.
+class Form : public QWidget {
+    Q_OBJECT
+  public:
+    explicit Form(QWidget* parent = nullptr);
+
+    float Left() const;
+    float Top() const;
+    void setLeft(float twips);
+    void setTop(float twips);
+    void setClientTwips(int width, int height);
+
+    // Only 1 (minimised) is ever set.
+    void setWindowState(std::int16_t state);
+
+    // Closes the window, which raises Unload.
+    void unloadWindow();
+
+    // Ends the program at once: no further events are handled.
+    void endProgram();
+
+    // Tests stand in for ending the process.
+    void setProgramEnder(std::function<void()> ender) { ender_ = std::move(ender); }
+
+    bool unloaded() const { return unloaded_; }
+
+  signals:
+    void Paint();
+    void MouseMove(std::int16_t button, std::int16_t shift, float x, float y);
+    void Unload();
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    std::function<void()> ender_;
+    bool unloaded_ = false;
+};
+
+}  // namespace platform
