@@ -1,0 +1,125 @@
+#include "settings/tivoran_settings.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "platform/ini.h"
+#include "platform/program.h"
+#include "platform/text.h"
+
+namespace Tivoran {
+namespace {
+
+// The buffer the value is first read into: 254 characters and the terminator.
+constexpr std::uint32_t kFirstBufferSize = 255;
+
+std::string joinPath(const std::string& directory, const char* name) {
+    if (!directory.empty() && directory.back() == '/') {
+        return directory + name;  // the root directory, or a configured path ending in "/"
+    }
+    return directory + "/" + name;
+}
+
+bool exists(const std::string& path) {
+    struct stat status {};
+    return lstat(path.c_str(), &status) == 0;
+}
+
+// Settings are written by replacing the file through its directory (a temporary file renamed
+// over it), so the directory must be writable, and an existing file must be writable too
+// because the write refuses a file the user made read-only.
+bool canKeepSettingsIn(const std::string& directory, const std::string& file) {
+    if (access(directory.c_str(), W_OK | X_OK) != 0) {
+        return false;
+    }
+    return !exists(file) || access(file.c_str(), W_OK) == 0;
+}
+
+std::string homeDirectory() {
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') {
+        return home;
+    }
+    if (const passwd* entry = getpwuid(getuid());
+        entry != nullptr && entry->pw_dir != nullptr && entry->pw_dir[0] == '/') {
+        return entry->pw_dir;
+    }
+    return {};
+}
+
+// The user's configuration directory; a relative XDG_CONFIG_HOME is invalid and ignored.
+std::string configHome() {
+    const char* configured = std::getenv("XDG_CONFIG_HOME");
+    if (configured != nullptr && configured[0] == '/') {
+        return configured;
+    }
+    const std::string home = homeDirectory();
+    return home.empty() ? std::string() : joinPath(home, ".config");
+}
+
+// Creates `directory` and any missing parents, private to the user as configuration is.
+void makeDirectories(const std::string& directory) {
+    for (std::size_t slash = directory.find('/', 1);; slash = directory.find('/', slash + 1)) {
+        const std::string prefix = directory.substr(0, slash);
+        struct stat status {};
+        if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST &&
+            (stat(prefix.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))) {
+            return;
+        }
+        if (slash == std::string::npos) {
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+QString IniRead(const QString& section, const QString& key, const QString& file) {
+    const std::string sectionText = platform::toAnsi(section);
+    const std::string keyText = platform::toAnsi(key);
+    const std::string fileText = platform::toAnsi(file);
+    // A value that fills the buffer may have been cut; read again with more room until it
+    // fits, so that a long directory path comes back whole instead of naming another directory.
+    std::uint32_t size = kFirstBufferSize;
+    for (;;) {
+        std::vector<char> buffer(size, '\0');
+        const std::uint32_t n = GetPrivateProfileStringA(sectionText.c_str(), keyText.c_str(), "",
+                                                         buffer.data(), size, fileText.c_str());
+        if (n < size - 1 || size > std::numeric_limits<std::uint32_t>::max() / 2) {
+            return platform::fromAnsi(std::string_view(buffer.data(), n));
+        }
+        size *= 2;
+    }
+}
+
+QString IniWrite(const QString& section, const QString& key, const QString& value,
+                 const QString& file) {
+    WritePrivateProfileStringA(platform::toAnsi(section).c_str(), platform::toAnsi(key).c_str(),
+                               platform::toAnsi(value).c_str(), platform::toAnsi(file).c_str());
+    return QString();
+}
+
+QString SettingsFile() {
+    const std::string programDirectory = platform::programDirectory();
+    const std::string beside = joinPath(programDirectory, "korvel.ini");
+    if (canKeepSettingsIn(programDirectory, beside)) {
+        return platform::fromAnsi(beside);
+    }
+    const std::string home = configHome();
+    if (home.empty()) {
+        return platform::fromAnsi(beside);  // nowhere better; writes there are lost
+    }
+    const std::string directory = joinPath(home, "korvel");
+    makeDirectories(directory);
+    return platform::fromAnsi(joinPath(directory, "korvel.ini"));
+}
+
+}  // namespace Tivoran
