@@ -20,10 +20,11 @@
 //       as the decoder needs to accept or refuse it. The new device is stopped at the start with
 //       its sound on, whatever an earlier device was set to. The sound output is opened with the
 //       first device. Only one device can be open at a time.
-//       Errors: 292 no element (the first word after open is a keyword), 275 no such file,
-//       296 not a regular file or not playable MP3 data, 289 alias already open, 298 another
-//       device is open, 263 a device type other than mpegvideo, 259 any other word or a
-//       missing value.
+//       The two clauses may come in either order. Errors: 292 no element (the first word
+//       after open is a keyword) or no alias clause, 275 no such file, 296 not a regular file
+//       or not playable MP3 data, 289 alias already open, 298 another device is open, 263 a
+//       device type other than mpegvideo or no type clause, 259 any other word, a repeated
+//       clause or a missing value, 262 the sound output cannot be opened.
 //   play A      Plays from the start, or on from the paused position; returns at once while the
 //               sound goes on. Playing an already playing device changes nothing.
 //   pause A     Silences and keeps the position. 302 when the device is stopped.
@@ -37,7 +38,8 @@
 //               moving).
 //
 //   Errors common to all: 261 unknown command word, 292 no alias, 263 no device open under the
-//   alias, 259 an unexpected word. A device whose file has played to its end is stopped.
+//   alias, 259 an unexpected word, 264 out of memory. A device whose file has played to its end
+//   is stopped.
 //
 // The return string, when returnLength is not 0, receives the empty text. The callback window is
 // ignored (no command takes the notify flag). Every call happens on one thread, the window's.
@@ -51,7 +53,9 @@ namespace platform::mci {
 inline constexpr MCIERROR kNoError = 0;
 inline constexpr MCIERROR kUnrecognizedKeyword = 259;
 inline constexpr MCIERROR kUnrecognizedCommand = 261;
+inline constexpr MCIERROR kHardware = 262;
 inline constexpr MCIERROR kInvalidDeviceName = 263;
+inline constexpr MCIERROR kOutOfMemory = 264;
 inline constexpr MCIERROR kFileNotFound = 275;
 inline constexpr MCIERROR kDuplicateAlias = 289;
 inline constexpr MCIERROR kMissingDeviceName = 292;

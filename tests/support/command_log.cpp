@@ -11,7 +11,9 @@ CommandLog::CommandLog() {
     });
 }
 
-CommandLog::~CommandLog() { platform::mci::setCommandObserver({}); }
+CommandLog::~CommandLog() {
+    platform::mci::setCommandObserver({});
+}
 
 void CommandLog::clear() {
     commands_.clear();

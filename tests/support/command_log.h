@@ -7,7 +7,7 @@ namespace korvel::test {
 
 // Records every command string sent to the media layer while it lives.
 class CommandLog {
-public:
+  public:
     CommandLog();
     ~CommandLog();
     CommandLog(const CommandLog&) = delete;
@@ -17,7 +17,7 @@ public:
     const std::vector<unsigned>& results() const { return results_; }
     void clear();
 
-private:
+  private:
     std::vector<std::string> commands_;
     std::vector<unsigned> results_;
 };
