@@ -1,1 +1,51 @@
-int main() { return 0; }
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/close_signals.h"
+#include "app/frmKORVEL.h"
+
+namespace {
+
+bool isSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// The program prints nothing of its own while it runs, and keeps the libraries quiet too.
+void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!isSet("QT_QPA_PLATFORM")) {
+        if (!isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY")) {
+            std::fputs(
+                "korvel: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+                "start it from a desktop session\n",
+                stderr);
+            return 1;
+        }
+        // The window moves itself when its title strip is dragged, which native Wayland does not
+        // allow a client to do; where X11 is there too, use it.
+        if (isSet("DISPLAY")) {
+            setenv("QT_QPA_PLATFORM", "xcb", 1);
+        }
+    }
+    qInstallMessageHandler(quiet);
+
+    QApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("korvel"));
+    app.setDesktopFileName(QStringLiteral("korvel"));
+
+    frmKORVEL window;
+    CloseSignals closeSignals;
+    QObject::connect(&closeSignals, &CloseSignals::closeRequested, &window,
+                     &frmKORVEL::unloadWindow);
+    // At the end of the desktop session the window closes like any other way, so it saves.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
+                     [&window] { window.unloadWindow(); });
+    window.show();
+    return app.exec();
+}
