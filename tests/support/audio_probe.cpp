@@ -1,6 +1,7 @@
 #include "support/audio_probe.h"
 
 #include "platform/mci.h"
+#include "support/tone_analysis.h"
 
 #include <algorithm>
 #include <cmath>
@@ -26,63 +27,11 @@ std::size_t framesIn(milliseconds window) {
 }
 
 double rms(const std::vector<float>& samples) {
-    if (samples.empty()) {
-        return 0.0;
-    }
-    double sum = 0.0;
-    for (const float s : samples) {
-        sum += static_cast<double>(s) * s;
-    }
-    return std::sqrt(sum / static_cast<double>(samples.size()));
+    return test::rms(samples);
 }
 
-// The power of one frequency in a block (Goertzel's recurrence).
-double powerAt(const std::vector<double>& x, double hz) {
-    const double coefficient = 2.0 * std::cos(2.0 * std::numbers::pi * hz / kRate);
-    double previous = 0.0;
-    double beforePrevious = 0.0;
-    for (const double value : x) {
-        const double current = value + coefficient * previous - beforePrevious;
-        beforePrevious = previous;
-        previous = current;
-    }
-    return previous * previous + beforePrevious * beforePrevious -
-           coefficient * previous * beforePrevious;
-}
-
-// Searches the audible range coarsely (half a frequency bin apart, so no tone falls between two
-// candidates), then finely around the strongest candidate. A Hann window keeps the strong tone's
-// leakage from hiding where its peak is.
 double strongestFrequency(const std::vector<float>& samples) {
-    const std::size_t n = samples.size();
-    if (n < 64) {
-        return 0.0;
-    }
-    std::vector<double> x(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        const double hann = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) /
-                                                 static_cast<double>(n - 1));
-        x[i] = hann * samples[i];
-    }
-    const double bin = static_cast<double>(kRate) / static_cast<double>(n);
-    double best = 0.0;
-    double bestPower = -1.0;
-    for (double hz = 40.0; hz <= 8000.0; hz += bin / 2.0) {
-        const double power = powerAt(x, hz);
-        if (power > bestPower) {
-            bestPower = power;
-            best = hz;
-        }
-    }
-    const double coarse = best;
-    for (double hz = coarse - bin / 2.0; hz <= coarse + bin / 2.0; hz += bin / 40.0) {
-        const double power = powerAt(x, hz);
-        if (power > bestPower) {
-            bestPower = power;
-            best = hz;
-        }
-    }
-    return best;
+    return test::strongestFrequency(samples, kRate);
 }
 
 }  // namespace
