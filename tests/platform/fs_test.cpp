@@ -16,10 +16,12 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "support/permissions.h"
 #include "support/temp_dir.h"
 
 namespace {
 
+using korvel::test::permissionBitsBind;
 using korvel::test::TempDir;
 using Names = std::vector<std::string>;
 
@@ -169,6 +171,7 @@ TEST(FsListing, UnreadableDirectoryListsAsEmpty) {
     makeFile(locked + "/song.mp3");
     makeDirectory(locked + "/sub");
     ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+    permissionBitsBind();
     if (DIR* probe = ::opendir(locked.c_str())) {
         ::closedir(probe);
         GTEST_SKIP() << "permission bits do not stop this user reading a directory (root?)";

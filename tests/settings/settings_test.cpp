@@ -18,10 +18,12 @@
 
 #include "platform/program.h"
 #include "platform/text.h"
+#include "support/permissions.h"
 #include "support/temp_dir.h"
 
 namespace {
 
+using korvel::test::permissionBitsBind;
 using korvel::test::TempDir;
 using platform::fromAnsi;
 using platform::toAnsi;
@@ -33,18 +35,6 @@ std::string readBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     EXPECT_TRUE(in) << "cannot read " << path;
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool permissionBitsAreIgnored(const TempDir& dir) {
-    const std::string probe = dir / "probe";
-    std::ofstream(probe) << "x";
-    EXPECT_EQ(chmod(probe.c_str(), 0444), 0);
-    const int fd = open(probe.c_str(), O_WRONLY);
-    if (fd >= 0) {
-        close(fd);
-    }
-    unlink(probe.c_str());
-    return fd >= 0;
 }
 
 // A test name from the row's description: letters and digits kept, anything else "_".
@@ -227,7 +217,7 @@ TEST_F(SettingsFileTest, ConfigurationDirectoryWhenTheProgramsCannotBeWritten) {
 }
 
 TEST_F(SettingsFileTest, UnwritableProgramDirectory) {
-    if (permissionBitsAreIgnored(dir_)) {
+    if (!permissionBitsBind()) {
         GTEST_SKIP() << "running with privileges that write through permission bits";
     }
     ASSERT_EQ(chmod(program_.c_str(), 0555), 0);
@@ -240,7 +230,7 @@ TEST_F(SettingsFileTest, UnwritableProgramDirectory) {
 // cannot be written could be read but never updated: the remembered directory would stay frozen.
 // The settings go where they can be written instead.
 TEST_F(SettingsFileTest, WritableFileInAnUnwritableDirectory) {
-    if (permissionBitsAreIgnored(dir_)) {
+    if (!permissionBitsBind()) {
         GTEST_SKIP() << "running with privileges that write through permission bits";
     }
     std::ofstream(program_ + "/korvel.ini") << "[korvel]\npath=/old\n";
@@ -250,7 +240,7 @@ TEST_F(SettingsFileTest, WritableFileInAnUnwritableDirectory) {
 }
 
 TEST_F(SettingsFileTest, ReadOnlyFileBesideTheProgram) {
-    if (permissionBitsAreIgnored(dir_)) {
+    if (!permissionBitsBind()) {
         GTEST_SKIP() << "running with privileges that write through permission bits";
     }
     const std::string beside = program_ + "/korvel.ini";
