@@ -60,7 +60,7 @@ void frmKORVEL::createControls() {
     auto label = [this](const QString& caption, int left, int top, int width, int height,
                         platform::Colour fore) {
         auto* l = new Label(this, caption);
-        l->setTwipsGeometry(left, top, width, height);
+        platform::placeInTwips(*l, left, top, width, height);
         l->setForeColor(fore);
         return l;
     };
@@ -83,13 +83,13 @@ void frmKORVEL::createControls() {
     Label10 = label(QString(), 120, 2520, 3255, 255, colours::kBlack);
     Label4 = label(captions::kMute, 1440, 2040, 255, 255, colours::kGrey);
     Image1 = new platform::Image(this);
-    Image1->setTwipsGeometry(240, 480, 1935, 1095);
+    platform::placeInTwips(*Image1, 240, 480, 1935, 1095);
     File1 = new platform::FileListBox(this);
-    File1->setTwipsGeometry(2400, 960, 2535, 1080);
+    platform::placeInTwips(*File1, 2400, 960, 2535, 1080);
     File1->setColours(colours::kTeal, colours::kWhite);
     File1->setPattern(QStringLiteral("*.mp3"));
     Dir1 = new platform::DirListBox(this);
-    Dir1->setTwipsGeometry(2400, 360, 2535, 570);
+    platform::placeInTwips(*Dir1, 2400, 360, 2535, 570);
     Dir1->setColours(colours::kNavy, colours::kBlack);
 
     // Each control was made above the ones before it, so the first made lies at the back.

@@ -2,6 +2,11 @@
 
 namespace platform {
 
+void placeInTwips(QWidget& control, int left, int top, int width, int height) {
+    control.setGeometry(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
+                        height / kTwipsPerPixel);
+}
+
 std::int16_t buttonMask(Qt::MouseButtons buttons) {
     std::int16_t mask = 0;
     if (buttons & Qt::LeftButton)

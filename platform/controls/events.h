@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPoint>
+#include <QWidget>
 #include <Qt>
 #include <cstdint>
 #include <stdexcept>
@@ -24,6 +25,9 @@ inline float toTwips(int pixels) {
 inline int toPixels(float twips) {
     return qRound(twips / kTwipsPerPixel);
 }
+
+// Places a control on its window by the layout's twips.
+void placeInTwips(QWidget& control, int left, int top, int width, int height);
 
 // Button: 1 left, 2 right, 4 middle. Shift: 1 Shift, 2 Ctrl, 4 Alt.
 std::int16_t buttonMask(Qt::MouseButtons buttons);

@@ -46,11 +46,6 @@ void Label::setOpaqueBackColor(Colour colour) {
     setAutoFillBackground(true);
 }
 
-void Label::setTwipsGeometry(int left, int top, int width, int height) {
-    setGeometry(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
-                height / kTwipsPerPixel);
-}
-
 void Label::press(QMouseEvent* event) {
     event->accept();
     if (event->button() == Qt::LeftButton) {

@@ -31,8 +31,6 @@ class Label : public QLabel {
     // An opaque label paints its BackColor; a transparent one shows the window through it.
     void setOpaqueBackColor(Colour colour);
 
-    void setTwipsGeometry(int left, int top, int width, int height);
-
   signals:
     void Click();
     void MouseDown(std::int16_t button, std::int16_t shift, float x, float y);

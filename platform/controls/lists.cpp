@@ -37,11 +37,6 @@ ListControl::ListControl(QWidget* parent) : QListWidget(parent) {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }
 
-void ListControl::setTwipsGeometry(int left, int top, int width, int height) {
-    setGeometry(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
-                height / kTwipsPerPixel);
-}
-
 void ListControl::setColours(Colour back, Colour fore) {
     QPalette p = palette();
     p.setColor(QPalette::Base, toQColor(back));

@@ -14,7 +14,6 @@ class ListControl : public QListWidget {
     Q_OBJECT
   public:
     explicit ListControl(QWidget* parent);
-    void setTwipsGeometry(int left, int top, int width, int height);
     void setColours(Colour back, Colour fore);
 
   signals:

@@ -28,11 +28,6 @@ Image::Image(QWidget* parent) : QWidget(parent) {
     setMouseTracking(true);
 }
 
-void Image::setTwipsGeometry(int left, int top, int width, int height) {
-    setGeometry(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
-                height / kTwipsPerPixel);
-}
-
 void Image::mousePressEvent(QMouseEvent* event) {
     event->accept();
 }

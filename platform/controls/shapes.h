@@ -26,7 +26,6 @@ class Image : public QWidget {
     Q_OBJECT
   public:
     explicit Image(QWidget* parent);
-    void setTwipsGeometry(int left, int top, int width, int height);
 
   protected:
     void mousePressEvent(QMouseEvent* event) override;
