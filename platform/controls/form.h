@@ -34,8 +34,6 @@ class Form : public QWidget {
     // Tests stand in for ending the process.
     void setProgramEnder(std::function<void()> ender) { ender_ = std::move(ender); }
 
-    bool unloaded() const { return unloaded_; }
-
   signals:
     void Paint();
     void MouseMove(std::int16_t button, std::int16_t shift, float x, float y);

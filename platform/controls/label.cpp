@@ -32,7 +32,6 @@ void Label::setCaption(const QString& caption) {
 }
 
 void Label::setForeColor(Colour colour) {
-    foreColor_ = colour;
     QPalette p = palette();
     p.setColor(QPalette::WindowText, toQColor(colour));
     setPalette(p);

@@ -25,7 +25,6 @@ class Label : public QLabel {
     QString Caption() const { return text(); }
     void setCaption(const QString& caption);
 
-    Colour ForeColor() const { return foreColor_; }
     void setForeColor(Colour colour);
 
     // An opaque label paints its BackColor; a transparent one shows the window through it.
@@ -46,7 +45,6 @@ class Label : public QLabel {
   private:
     void press(QMouseEvent* event);
 
-    Colour foreColor_ = 0;
     bool leftPressed_ = false;
 };
 

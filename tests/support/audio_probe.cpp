@@ -104,61 +104,45 @@ std::uint64_t AudioProbe::soundFramesSeen() {
     return sound_;
 }
 
-bool AudioProbe::waitForFrames(std::uint64_t mark, std::uint64_t frames, milliseconds timeout) {
+// Polls until `condition` holds or `timeout` has passed; whether it held.
+template <typename Condition>
+bool AudioProbe::waitUntil(milliseconds timeout, Condition condition) {
     const auto deadline = Clock::now() + timeout;
-    while (true) {
-        if (framesSeen() >= mark + frames) {
-            return true;
-        }
+    while (!condition()) {
         if (Clock::now() >= deadline) {
             return false;
         }
         std::this_thread::sleep_for(kPoll);
     }
+    return true;
+}
+
+bool AudioProbe::waitForFrames(std::uint64_t mark, std::uint64_t frames, milliseconds timeout) {
+    return waitUntil(timeout, [&] { return framesSeen() >= mark + frames; });
 }
 
 bool AudioProbe::waitForTone(double hz, milliseconds timeout, milliseconds window) {
     const std::uint64_t mark = framesSeen();
-    const auto deadline = Clock::now() + timeout;
-    std::uint64_t judged = mark;
-    while (true) {
-        const std::uint64_t now = framesSeen();
-        if (now != judged) {
-            judged = now;
-            const std::vector<float> samples = recentSince(mark, window);
-            if (!samples.empty() && rms(samples) > kSilenceRms &&
-                std::abs(strongestFrequency(samples) - hz) <= 0.03 * hz) {
-                return true;
-            }
-        }
-        if (Clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(kPoll);
-    }
+    return waitUntil(timeout, [&] {
+        const std::vector<float> samples = recentSince(mark, window);
+        return !samples.empty() && rms(samples) > kSilenceRms &&
+               std::abs(strongestFrequency(samples) - hz) <= 0.03 * hz;
+    });
 }
 
 bool AudioProbe::waitForSilence(milliseconds timeout, milliseconds window) {
     const std::uint64_t mark = framesSeen();
-    const auto deadline = Clock::now() + timeout;
-    while (true) {
+    return waitUntil(timeout, [&] {
         const std::vector<float> samples = recentSince(mark, window);
-        if (!samples.empty() && rms(samples) <= kSilenceRms) {
-            return true;
-        }
-        if (Clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(kPoll);
-    }
+        return !samples.empty() && rms(samples) <= kSilenceRms;
+    });
 }
 
 bool AudioProbe::waitForQuiet(milliseconds timeout, milliseconds window) {
     const std::uint64_t mark = framesSeen();
-    const auto deadline = Clock::now() + timeout;
     std::uint64_t lastCount = mark;
     auto lastChange = Clock::now();
-    while (true) {
+    return waitUntil(timeout, [&] {
         const std::uint64_t now = framesSeen();
         if (now != lastCount) {
             lastCount = now;
@@ -167,14 +151,8 @@ bool AudioProbe::waitForQuiet(milliseconds timeout, milliseconds window) {
             return true;  // nothing goes out at all
         }
         const std::vector<float> samples = recentSince(mark, window);
-        if (!samples.empty() && rms(samples) <= kSilenceRms) {
-            return true;
-        }
-        if (Clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(kPoll);
-    }
+        return !samples.empty() && rms(samples) <= kSilenceRms;
+    });
 }
 
 bool AudioProbe::heardSoundWithin(milliseconds duration) {

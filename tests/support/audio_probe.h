@@ -59,6 +59,8 @@ class AudioProbe {
     bool waitForFrames(std::uint64_t mark, std::uint64_t frames, std::chrono::milliseconds timeout);
 
   private:
+    template <typename Condition>
+    bool waitUntil(std::chrono::milliseconds timeout, Condition condition);
     void take(const std::int16_t* samples, std::size_t count);
     std::vector<float> recent(std::chrono::milliseconds window);
     // The most recent `window` of output when all of it went out after `mark`; empty otherwise.
