@@ -12,8 +12,7 @@
 #include "platform/mci.h"
 #include "platform/shortpath.h"
 #include "platform/text.h"
-#include "support/temp_dir.h"
-#include "support/tone.h"
+#include "support/support.h"
 
 namespace {
 
@@ -71,7 +70,7 @@ BENCHMARK(BM_ReadRememberedDirectory);
 void BM_OpenAndPlayATone(benchmark::State& state) {
     setenv("SDL_AUDIODRIVER", "dummy", 0);
     TempDir dir;
-    korvel::test::writeToneMp3(dir / "tone.mp3", 440, 5);
+    korvel::test::writeTone(dir / "tone.mp3", 440, 5);
     const std::string open =
         "open " + platform::encodeShortPath(dir / "tone.mp3") + " type mpegvideo alias tivoran";
     for (auto _ : state) {

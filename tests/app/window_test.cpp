@@ -1,0 +1,308 @@
+// The real window on the offscreen platform, driven by simulated input: the exact command strings
+// each control sends, the captions it leaves, and what is heard where a fault would be heard.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/frmKORVEL.h"
+#include "platform/controls/colour.h"
+#include "platform/mci.h"
+#include "platform/program.h"
+#include "platform/shortpath.h"
+#include "platform/text.h"
+#include "support/support.h"
+
+namespace korvel::test {
+namespace {
+
+using Commands = std::vector<std::string>;
+const char* const kNames[] = {"1 low.mp3", "2 mid.mp3", "3 high.mp3"};
+const double kPitches[] = {kLow, kMid, kHigh};
+
+class WindowTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        platform::setProgramDirectoryForTesting(programDir.path());
+        for (int i = 0; i < 3; ++i) writeTone(music / kNames[i], kPitches[i]);
+        platform::mci::setCommandObserver(
+            [this](std::string_view c, MCIERROR) { sent.emplace_back(c); });
+    }
+    void TearDown() override {
+        window.reset();
+        platform::mci::setCommandObserver({});
+        mciSendStringA("close all", nullptr, 0, 0);
+    }
+    // Starts the window as the program does; `at` points the lists somewhere first.
+    void open(const std::string& at = "") {
+        window = std::make_unique<frmKORVEL>();
+        window->setProgramEnder([this] { ++programEnds; });
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        window->Dir1->setPath(QString::fromStdString(at.empty() ? music.path() : at));
+        sent.clear();
+    }
+    void click(QWidget* label, Qt::MouseButton button = Qt::LeftButton) {
+        QTest::mouseClick(label, button, {}, QPoint(2, 2));
+    }
+    void doubleClick(QListWidget* list, QListWidgetItem* item) {
+        ASSERT_NE(item, nullptr);
+        list->scrollToItem(item);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {},
+                           list->visualItemRect(item).center());
+    }
+    void play(int row) {
+        doubleClick(window->File1, window->File1->item(row));
+        ASSERT_TRUE(probe.tone(kPitches[row])) << kNames[row] << " not heard";
+        sent.clear();
+    }
+    Commands playCommands(const std::string& name, bool muted = false) const {
+        Commands c = {
+            "stop tivoran", "close tivoran",
+            "open " + platform::encodeShortPath(music / name) + " type mpegvideo alias tivoran",
+            "play tivoran"};
+        if (muted)
+            c.insert(c.begin() + 3, "set tivoran audio all off");
+        return c;
+    }
+
+    TempDir programDir, music;
+    Probe probe;
+    Commands sent;
+    std::unique_ptr<frmKORVEL> window;
+    int programEnds = 0;
+};
+
+// Each transport label in each state: what it sends and the captions and selection it leaves.
+TEST_F(WindowTest, EachLabelSendsItsCommandsAndSetsItsCaption) {
+    const char *P = "  pause", *R = "  play", *M = " m", *U = " un";
+    using F = frmKORVEL;
+    struct Row {
+        const char* what;
+        platform::Label* F::*label;
+        int selected;
+        const char *pause, *mute;
+        Commands expected;
+        const char *pauseAfter, *muteAfter;
+        int selectedAfter;
+        Qt::MouseButton button = Qt::LeftButton;
+    };
+    const Commands none, stop = {"stop tivoran", "close all"};
+    // clang-format off
+    const std::vector<Row> rows = {
+        {"play, paused",            &F::Label5,  1, R, M, playCommands(kNames[1]),       P, M,  1},
+        {"play, muted",             &F::Label5,  0, P, U, playCommands(kNames[0], true), P, U,  0},
+        {"play, right button",      &F::Label5,  0, P, M, none,                          P, M,  0, Qt::RightButton},
+        {"pause",                   &F::Label6,  1, P, M, {"pause tivoran"},             R, M,  1},
+        {"resume",                  &F::Label6,  1, R, M, {"resume tivoran"},            P, M,  1},
+        {"pause, nothing selected", &F::Label6, -1, P, M, none,                          P, M, -1},
+        {"stop, paused",            &F::Label7,  1, R, M, stop,                          P, M,  1},
+        {"stop, nothing selected",  &F::Label7, -1, R, M, none,                          R, M, -1},
+        {"next, paused",            &F::Label8,  0, R, M, playCommands(kNames[1]),       P, M,  1},
+        {"next, nothing selected",  &F::Label8, -1, P, M, playCommands(kNames[0]),       P, M,  0},
+        {"next on the last",        &F::Label8,  2, P, M, none,                          P, M,  2},
+        {"previous, muted",         &F::Label9,  2, P, U, playCommands(kNames[1], true), P, U,  1},
+        {"previous on the first",   &F::Label9,  0, P, M, none,                          P, M,  0},
+        {"previous, none selected", &F::Label9, -1, P, M, none,                          P, M, -1},
+        {"mute",                    &F::Label4, -1, P, M, {"set tivoran audio all off"}, P, U, -1},
+        {"unmute",                  &F::Label4,  1, R, U, {"set tivoran audio all on"},  R, M,  1},
+    };
+    // clang-format on
+    open();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        window->File1->setListIndex(static_cast<std::int16_t>(row.selected));
+        window->Label6->setCaption(row.pause);
+        window->Label4->setCaption(row.mute);
+        sent.clear();
+        click(window.get()->*row.label, row.button);
+        EXPECT_EQ(sent, row.expected);
+        EXPECT_EQ(window->Label6->Caption(), row.pauseAfter);
+        EXPECT_EQ(window->Label4->Caption(), row.muteAfter);
+        EXPECT_EQ(window->File1->ListIndex(), row.selectedAfter);
+    }
+}
+
+TEST_F(WindowTest, ANewFileReplacesTheOldOneForGood) {
+    open();
+    play(0);
+    doubleClick(window->File1, window->File1->item(2));
+    EXPECT_EQ(sent, playCommands(kNames[2]));
+    ASSERT_TRUE(probe.tone(kHigh));
+    for (int i = 0; i < 5; ++i) {
+        QTest::qWait(80);
+        EXPECT_NEAR(probe.pitch(), kHigh, kHigh * 0.03) << "two files sound together";
+    }
+}
+
+TEST_F(WindowTest, PauseMuteAndStopAreHeard) {
+    open();
+    play(1);
+    const std::vector<std::pair<platform::Label*, bool>> steps = {
+        {window->Label6, false}, {window->Label6, true},  {window->Label4, false},
+        {window->Label4, true},  {window->Label7, false}, {window->Label5, true}};
+    for (const auto& [label, heard] : steps) {
+        SCOPED_TRACE(label->Caption().toStdString());
+        click(label);
+        EXPECT_TRUE(heard ? probe.tone(kMid) : probe.quiet());
+    }
+}
+
+// While the caption says muted, no newly started file may be heard, not even its first buffer.
+TEST_F(WindowTest, MuteHoldsAcrossFiles) {
+    open();
+    play(0);
+    click(window->Label4);
+    doubleClick(window->File1, window->File1->item(1));
+    EXPECT_TRUE(probe.silentFor(400));
+    click(window->Label8);
+    EXPECT_TRUE(probe.silentFor(400));
+    click(window->Label4);
+    EXPECT_TRUE(probe.tone(kHigh));
+}
+
+// A file that turned into a FIFO after it was listed, and one that is no MP3 at all, are refused
+// at once; the window goes on answering and the next file plays.
+TEST_F(WindowTest, AHostileFileNeverHangsTheWindow) {
+    std::ofstream(music / "0 text.mp3") << "not audio";
+    std::ofstream(music / "0 pipe.mp3") << "";
+    open();
+    std::filesystem::remove(music / "0 pipe.mp3");
+    ASSERT_EQ(mkfifo((music / "0 pipe.mp3").c_str(), 0600), 0);
+    for (int row : {0, 1}) {
+        doubleClick(window->File1, window->File1->item(row));
+        EXPECT_TRUE(probe.quiet());
+        EXPECT_FALSE(platform::mci::anyDeviceOpen());
+    }
+    doubleClick(window->File1, window->File1->item(2));
+    EXPECT_TRUE(probe.tone(kLow));
+}
+
+// Awkward names play the file the list shows, and nothing else.
+TEST_F(WindowTest, AnyFileNamePlaysTheRightFile) {
+    const std::vector<std::string> names = {"x alias y.mp3", "\"q\" 100%.mp3", "raw\xFF\\byte.mp3"};
+    for (const std::string& name : names) writeTone(music / name, kLow);
+    open();
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        const auto found = window->File1->findItems(platform::fromAnsi(name), Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1);
+        sent.clear();
+        doubleClick(window->File1, found.first());
+        EXPECT_EQ(sent, playCommands(name));
+        EXPECT_TRUE(probe.tone(kLow));
+    }
+}
+
+TEST_F(WindowTest, ClosingSavesStopsAndTheNextStartOpensThere) {
+    std::filesystem::create_directory(music / "sub");
+    const std::vector<std::pair<const char*, std::function<void()>>> ways = {
+        {"the close label", [this] { click(window->Label3); }},
+        {"the window manager", [this] { window->close(); }},
+    };
+    for (const auto& [way, closeIt] : ways) {
+        SCOPED_TRACE(way);
+        open();
+        play(0);
+        doubleClick(window->Dir1, window->Dir1->findItems("sub", Qt::MatchEndsWith).value(0));
+        EXPECT_EQ(window->File1->Path().toStdString(), music / "sub");
+        EXPECT_TRUE(probe.tone(kLow)) << "changing the directory stopped the sound";
+        sent.clear();
+        programEnds = 0;
+        closeIt();
+        EXPECT_EQ(sent, (Commands{"stop tivoran", "close all"}));
+        EXPECT_EQ(programEnds, 1);
+        EXPECT_TRUE(probe.quiet());
+        std::stringstream saved;
+        saved << std::ifstream(programDir / "korvel.ini").rdbuf();
+        EXPECT_EQ(saved.str(), "[korvel]\npath=" + music / "sub" + "\n");
+        window = std::make_unique<frmKORVEL>();
+        EXPECT_EQ(window->Dir1->Path().toStdString(), music / "sub");
+        EXPECT_EQ(window->Label10->Caption(), "(0) MP3 files in this directory");
+        std::filesystem::remove(programDir / "korvel.ini");
+    }
+}
+
+// A remembered directory that is gone opens at its nearest ancestor that still exists.
+TEST_F(WindowTest, ARememberedDirectoryThatIsGoneOpensItsNearestAncestor) {
+    std::ofstream(programDir / "korvel.ini") << "[korvel]\npath=" << music / "gone/deeper"
+                                             << "\n";
+    window = std::make_unique<frmKORVEL>();
+    EXPECT_EQ(window->Dir1->Path().toStdString(), music.path());
+    EXPECT_EQ(window->File1->Path(), window->Dir1->Path());
+    EXPECT_EQ(window->Label10->Caption(), "(3) MP3 files in this directory");
+}
+
+TEST_F(WindowTest, DragMovesOnlyWithTheLeftButtonAndMinimiseKeepsPlaying) {
+    open();
+    play(0);
+    auto send = [this](QEvent::Type type, QPoint at, Qt::MouseButton held) {
+        const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : held;
+        QMouseEvent event(type, at, window->Label1->mapToGlobal(at), button,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : held, {});
+        QApplication::sendEvent(window->Label1, &event);
+    };
+    const QPoint start = window->pos();
+    send(QEvent::MouseButtonPress, {40, 7}, Qt::RightButton);
+    EXPECT_EQ(window->GrabPoint, QPointF(600, 105)) << "twips, whatever the button";
+    send(QEvent::MouseMove, {90, 12}, Qt::RightButton);
+    EXPECT_EQ(window->pos(), start);
+    send(QEvent::MouseButtonRelease, {90, 12}, Qt::RightButton);
+    send(QEvent::MouseButtonPress, {50, 5}, Qt::LeftButton);
+    send(QEvent::MouseMove, {80, 10}, Qt::LeftButton);
+    EXPECT_EQ(window->pos(), start + QPoint(30, 5));
+    send(QEvent::MouseMove, {50, 5}, Qt::LeftButton);
+    EXPECT_EQ(window->pos(), start + QPoint(30, 5)) << "the grabbed point stays under the pointer";
+    click(window->Label2);
+    EXPECT_TRUE(window->isMinimized());
+    EXPECT_TRUE(probe.tone(kLow)) << "minimising stopped the sound";
+    EXPECT_EQ(programEnds, 0);
+}
+
+// Moving over each control colours the seven transport members and rewrites the count line; a
+// sentinel colour and caption tell "left alone" from "rewritten".
+TEST_F(WindowTest, HoverColoursTheMembersAndRewritesTheCountLine) {
+    enum { Grey = 1, Alone = 2 };
+    const char *a = "(3) MP3 files in this directory", *b = "(3) mp3's in this dir", *none = "x";
+    open();
+    frmKORVEL* w = window.get();
+    // clang-format off
+    const std::vector<std::tuple<const char*, QWidget*, QPoint, int, const char*>> rows = {
+        {"window", w, {300, 150}, Grey, a},            {"line", w, {100, 192}, Grey, a},
+        {"mute", w->Label4, {3, 3}, 4, b},             {"play", w->Label5, {3, 3}, 5, a},
+        {"pause", w->Label6, {3, 3}, 6, a},            {"stop", w->Label7, {3, 3}, 7, a},
+        {"next", w->Label8, {3, 3}, 8, none},          {"previous", w->Label9, {3, 3}, 9, a},
+        {"count", w->Label10, {3, 3}, 10, none},       {"close", w->Label3, {3, 3}, Alone, a},
+        {"directories", w->Dir1, {20, 10}, Alone, a},  {"files", w->File1, {20, 10}, Alone, b},
+        {"title strip", w->Label1, {60, 5}, Alone, none}, {"minimise", w->Label2, {3, 3}, Alone, none},
+    };
+    // clang-format on
+    platform::Label* const members[] = {w->Label4, w->Label5, w->Label6, w->Label7,
+                                        w->Label8, w->Label9, w->Label10};
+    for (const auto& [what, target, at, colours, count] : rows) {
+        SCOPED_TRACE(what);
+        for (platform::Label* l : members) l->setForeColor(0x123456);
+        window->Label10->setCaption(none);
+        QTest::mouseMove(w, target->mapTo(w, at));
+        QApplication::processEvents();
+        for (int m = 0; m < 7; ++m) {
+            const platform::Colour expected = colours == Alone   ? 0x123456
+                                              : colours == m + 4 ? platform::COLOR_WINDOW
+                                                                 : 0x808080;
+            EXPECT_EQ(members[m]->palette().color(QPalette::WindowText),
+                      platform::toQColor(expected))
+                << m + 4;
+        }
+        EXPECT_EQ(window->Label10->Caption(), count);
+        QTest::mouseMove(window.get(), QPoint(340, 190));  // away, so the next move is a move
+    }
+    window->Label10->setCaption(none);
+    window->repaint();
+    EXPECT_EQ(window->Label10->Caption(), a) << "a repaint rewrites the count line";
+}
+
+}  // namespace
+}  // namespace korvel::test

@@ -1,0 +1,139 @@
+// The contracts that turn names into text, paths and commands: text conversion, the short path,
+// path resolution and directory listing.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "platform/fs.h"
+#include "platform/shortpath.h"
+#include "platform/text.h"
+#include "support/support.h"
+
+namespace korvel::test {
+namespace {
+
+QString units(std::initializer_list<char16_t> codes) {
+    QString text;
+    for (const char16_t code : codes) text.append(QChar(code));
+    return text;
+}
+
+TEST(Text, BytesDecodeToTheirCharactersOrEscapesAndEncodeBack) {
+    const std::vector<std::tuple<std::string, QString>> rows = {
+        {"a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xB5", units({u'a', 0xE9, 0x20AC, 0xD83C, 0xDFB5})},
+        {"caf\xE9", units({u'c', u'a', u'f', 0xDCE9})},
+        {"\xC0\xAF", units({0xDCC0, 0xDCAF})},              // overlong "/"
+        {"\xED\xA0\x80", units({0xDCED, 0xDCA0, 0xDC80})},  // an encoded surrogate
+        {"a\xE2\x82", units({u'a', 0xDCE2, 0xDC82})},       // cut at the end
+        {"\xC3\xC3\xA9", units({0xDCC3, 0xE9})},            // valid after a broken lead
+    };
+    for (const auto& [ansi, wide] : rows) {
+        EXPECT_EQ(platform::fromAnsi(ansi), wide) << ansi;
+        EXPECT_EQ(platform::toAnsi(wide), ansi) << ansi;
+    }
+    // Surrogates that stand for no byte have no ANSI form.
+    EXPECT_EQ(platform::toAnsi(units({u'a', 0xDC7F, 0xD800, u'b', 0xDFB5, 0xD83C})), "a??b??");
+}
+
+// A name ending in "/" is made as a directory, any other as a file.
+void make(const TempDir& dir, const std::vector<std::string>& entries) {
+    for (const std::string& e : entries) {
+        if (e.back() == '/' ? mkdir((dir / e).c_str(), 0755) != 0 : !std::ofstream(dir / e)) {
+            throw std::runtime_error("cannot make " + e);
+        }
+    }
+}
+
+// Joined with "\" or "/", any name leads to its own file, in a short form no name can break.
+TEST(ShortPath, ResolutionFindsTheFileOrNothing) {
+    TempDir dir;
+    // "a\b" is a file and "m\n" a directory, but the files lie under "a"/"b" and "m"/"n".
+    make(dir, {"a\\b", "a/", "a/b/", "a/b/c.mp3", "m\\n/", "m/", "m/n/", "m/n/o.mp3", "p\\q.mp3",
+               "p/", "p/q.mp3", "x y/", "x y/\"q\" it's %41.mp3", "x y/alias \xFF.mp3"});
+    // clang-format off
+    const std::vector<std::pair<std::string, std::optional<std::string>>> rows = {
+        {"\\a\\b\\c.mp3", "/a/b/c.mp3"},          {"\\m\\n\\o.mp3", "/m/n/o.mp3"},
+        {"\\p\\q.mp3", "/p\\q.mp3"},              {"\\\\p\\q.mp3\\", "/p\\q.mp3"},
+        {"/x y\\\"q\" it's %41.mp3", "/x y/\"q\" it's %41.mp3"},
+        {"\\x y/alias \xFF.mp3", "/x y/alias \xFF.mp3"},
+        {"\\missing.mp3", std::nullopt},            {"\\p\\q.mp3\\more", std::nullopt},
+    };
+    // clang-format on
+    for (const auto& [longPath, expected] : rows) {
+        SCOPED_TRACE(longPath);
+        const std::string path = dir.path() + longPath;
+        EXPECT_EQ(platform::resolveWindowsPath(path),
+                  expected ? std::optional(dir.path() + *expected) : std::nullopt);
+        std::vector<char> buffer(4096);
+        const auto n = GetShortPathNameA(path.c_str(), buffer.data(), 4096);
+        const std::string shortPath(buffer.data(), n);
+        EXPECT_EQ(shortPath.find_first_of(" \"'\\"), std::string::npos);
+        EXPECT_EQ(platform::decodeShortPath(shortPath).value_or(""),
+                  expected ? dir.path() + *expected : "");
+    }
+}
+
+TEST(ShortPath, BufferSizesFollowTheWindowsRules) {
+    TempDir dir;
+    const std::string deep(90, '\xE9');  // three characters each in the short form
+    make(dir, {deep + "/", deep + "/long name.mp3"});
+    const std::string expected = platform::encodeShortPath(dir / (deep + "/long name.mp3"));
+    const auto length = static_cast<std::uint32_t>(expected.size());
+    ASSERT_GT(length, 255u);
+    const std::string longPath = dir.path() + "\\" + deep + "\\long name.mp3";
+    std::vector<char> buffer(length + 8, '#');
+    EXPECT_EQ(GetShortPathNameA(longPath.c_str(), buffer.data(), length), length + 1);
+    EXPECT_EQ(buffer, std::vector<char>(length + 8, '#')) << "a short buffer stays untouched";
+    EXPECT_EQ(GetShortPathNameA(longPath.c_str(), buffer.data(), length + 1), length);
+    EXPECT_EQ(std::string(buffer.data(), length + 1), expected + '\0');
+}
+
+TEST(ShortPath, EveryByteRoundTripsAndMalformedFormsAreRefused) {
+    for (int value = 1; value < 256; ++value) {
+        const std::string path = std::string("/x") + char(value);
+        const std::string encoded = platform::encodeShortPath(path);
+        EXPECT_TRUE(std::all_of(encoded.begin(), encoded.end(), [](char c) {
+            return c > ' ' && c < 0x7F && c != '"' && c != '\'' && c != '\\';
+        })) << encoded;
+        EXPECT_EQ(platform::decodeShortPath(encoded), path);
+    }
+    for (const char* text : {"/a%", "/a%4", "/a%G1", "/a%00b", "/a b"}) {
+        EXPECT_EQ(platform::decodeShortPath(text), std::nullopt) << text;
+    }
+}
+
+TEST(Listing, FilesAndSubdirectoriesAsTheListsShowThem) {
+    TempDir dir;
+    make(dir, {"song.mp3", "LOUD.MP3", "Mixed.Mp3", "\xFF.mp3", "song.mp3.txt", ".hidden.mp3",
+               "album/", "x.mp3/", ".hidden dir/"});
+    symlink("song.mp3", (dir / "link.mp3").c_str());
+    symlink("album", (dir / "dir link").c_str());
+    mkfifo((dir / "fifo.mp3").c_str(), 0644);
+    auto sorted = [](std::vector<std::string> names) {
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    EXPECT_EQ(sorted(platform::fs::matchingFiles(dir.path(), "*.mp3")),
+              sorted({"song.mp3", "LOUD.MP3", "Mixed.Mp3", "\xFF.mp3", "link.mp3"}));
+    EXPECT_EQ(sorted(platform::fs::subdirectories(dir.path())),
+              sorted({"album", "x.mp3", "dir link"}));
+    EXPECT_TRUE(platform::fs::matchingFiles(dir / "missing", "*").empty());
+    EXPECT_EQ(platform::fs::absoluteDirectory("/a/./b//c/../d/"), "/a/b/d");
+}
+
+TEST(Listing, NamesSortAsPeopleReadThemInAStrictOrder) {
+    const std::vector<QString> ordered = {"a",          "A1",          "a2", "a10",   "B",
+                                          "track2.mp3", "Track10.mp3", "x9", "x0010", "x010"};
+    for (std::size_t i = 0; i < ordered.size(); ++i) {
+        for (std::size_t j = 0; j < ordered.size(); ++j) {
+            EXPECT_EQ(platform::fs::naturalLess(ordered[i], ordered[j]), i < j)
+                << ordered[i].toStdString() << " / " << ordered[j].toStdString();
+        }
+    }
+}
+
+}  // namespace
+}  // namespace korvel::test
