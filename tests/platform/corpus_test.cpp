@@ -15,10 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-MCIERROR send(const std::string& command) {
-    return mciSendStringA(command.c_str(), nullptr, 0, 0);
-}
-
 // Opens, plays a little of and closes one file; the result of the open.
 MCIERROR openPlayClose(const std::string& path) {
     const MCIERROR opened =
@@ -31,10 +27,6 @@ MCIERROR openPlayClose(const std::string& path) {
         EXPECT_EQ(send("close corpus"), 0u);
     }
     return opened;
-}
-
-long entriesIn(const char* folder) {
-    return std::distance(fs::directory_iterator(folder), fs::directory_iterator());
 }
 
 TEST(Corpus, EveryFilePlaysOrIsRefusedQuietlyAndNothingLeaks) {

@@ -24,10 +24,6 @@ std::string readBytes(const std::string& path) {
     return text.str();
 }
 
-long entriesIn(const std::string& dir) {
-    return std::distance(std::filesystem::directory_iterator(dir), {});
-}
-
 // Reads through a buffer of `size` bytes and a guard byte, so that a write past the end, a
 // missing terminator or a count that includes the terminator shows.
 std::string readValue(const std::string& file, const char* key, std::uint32_t size = 4096) {

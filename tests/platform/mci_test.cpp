@@ -14,10 +14,6 @@ namespace {
 
 namespace mci = platform::mci;
 
-MCIERROR send(const std::string& command) {
-    return mciSendStringA(command.c_str(), nullptr, 0, 0);
-}
-
 std::string openCommand(const std::string& path, const std::string& alias = "tone") {
     return "open " + platform::encodeShortPath(path) + " type mpegvideo alias " + alias;
 }
@@ -74,18 +70,14 @@ TEST_F(MciTest, MalformedCommandsChangeNothing) {
     const std::string other = "open " + platform::encodeShortPath(high);
     const std::vector<std::tuple<std::string, MCIERROR>> rows = {
         {"", mci::kUnrecognizedCommand},
-        {"plays tone", mci::kUnrecognizedCommand},
         {"open type mpegvideo alias other", mci::kMissingDeviceName},
         {other + " type mpegvideo", mci::kMissingDeviceName},
         {other + " type waveaudio alias other", mci::kInvalidDeviceName},
         {other + " type mpegvideo alias", mci::kUnrecognizedKeyword},
-        {other + " type mpegvideo alias other wait", mci::kUnrecognizedKeyword},
         {other + " type mpegvideo alias TONE", mci::kDuplicateAlias},
         {other + " type mpegvideo alias other", mci::kMustUseShareable},
-        {"play", mci::kMissingDeviceName},
         {"stop all", mci::kInvalidDeviceName},
         {"play tone\nstop tone", mci::kInvalidDeviceName},
-        {"close all now", mci::kUnrecognizedKeyword},
         {"set tone audio all maybe", mci::kUnrecognizedKeyword},
     };
     ASSERT_EQ(send(openCommand(dir / "low.mp3")), mci::kNoError);

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <numbers>
 #include <stdexcept>
@@ -46,6 +47,14 @@ bool within3s(Condition done) {
 }
 
 }  // namespace
+
+std::uint32_t send(const std::string& command) {
+    return mciSendStringA(command.c_str(), nullptr, 0, 0);
+}
+
+long entriesIn(const std::string& directory) {
+    return std::distance(std::filesystem::directory_iterator(directory), {});
+}
 
 void writeTone(const std::string& path, double hz, double seconds) {
     std::unique_ptr<lame_global_flags, int (*)(lame_global_flags*)> lame(lame_init(), lame_close);

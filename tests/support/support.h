@@ -15,6 +15,12 @@ inline constexpr double kLow = 440.0, kMid = 660.0, kHigh = 990.0;
 // Writes an MP3 holding a sine tone of `hz` for `seconds`; throws when it cannot.
 void writeTone(const std::string& path, double hz, double seconds = 6.0);
 
+// Sends one media command, as the playback procedures do.
+std::uint32_t send(const std::string& command);
+
+// How many entries a directory holds.
+long entriesIn(const std::string& directory);
+
 // A fresh directory that goes away with everything in it.
 struct TempDir : QTemporaryDir {
     std::string path() const { return QTemporaryDir::path().toStdString(); }
