@@ -5,6 +5,8 @@
 
 #include "app/close_signals.h"
 #include "app/frmKORVEL.h"
+#include "app/mpris.h"
+#include "app/open_with.h"
 
 namespace {
 
@@ -19,6 +21,10 @@ void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
 }  // namespace
 
 int main(int argc, char** argv) {
+    const openwith::Parsed openWith = openwith::parseArguments(argc, argv);
+    if (openWith.exit) {
+        return *openWith.exit;
+    }
     if (!isSet("QT_QPA_PLATFORM")) {
         if (!isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY")) {
             std::fputs(
@@ -39,7 +45,13 @@ int main(int argc, char** argv) {
     app.setApplicationName(QStringLiteral("korvel"));
     app.setDesktopFileName(QStringLiteral("korvel"));
 
+    if (openwith::handOver(openWith.request)) {
+        return 0;
+    }
+
     frmKORVEL window;
+    Mpris mpris(window);
+    openwith::openInWindow(window, openWith.request.path);
     CloseSignals closeSignals;
     QObject::connect(&closeSignals, &CloseSignals::closeRequested, &window,
                      &frmKORVEL::unloadWindow);

@@ -119,6 +119,29 @@ void quietAlsa() {
     }
 }
 
+// ---------------------------------------------------------------------------------------------
+// The change notifier. The mixer calls musicFinished on the audio thread at the end of a file
+// (and on the window's thread when music is halted), so the notifier is guarded like the tap.
+
+std::mutex notifierMutex;
+ChangeNotifier changeNotifier;
+
+void notifyChange() noexcept {
+    std::lock_guard lock(notifierMutex);
+    if (!changeNotifier) {
+        return;
+    }
+    try {
+        changeNotifier();
+    } catch (...) {
+        // The notifier only passes news on; its faults stay here.
+    }
+}
+
+void SDLCALL musicFinished() {
+    notifyChange();
+}
+
 bool outputOpen = false;
 
 bool openOutput() {
@@ -143,6 +166,7 @@ bool openOutput() {
         return false;
     }
     Mix_SetPostMix(postMix, nullptr);
+    Mix_HookMusicFinished(musicFinished);
     outputOpen = true;
     return true;
 }
@@ -152,6 +176,7 @@ void closeOutput() {
         return;
     }
     Mix_SetPostMix(nullptr, nullptr);
+    Mix_HookMusicFinished(nullptr);
     Mix_CloseAudio();
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     outputOpen = false;
@@ -297,6 +322,7 @@ enum class State { Stopped, Playing, Paused };
 
 struct Device {
     std::string alias;
+    std::string path;
     Mix_Music* music = nullptr;
     State state = State::Stopped;
     bool soundOn = true;
@@ -304,6 +330,7 @@ struct Device {
 
 // Only one device can be open at a time (the mixer has a single music stream).
 std::optional<Device> device;
+std::uint64_t openCount = 0;
 
 CommandObserver commandObserver;
 
@@ -368,6 +395,7 @@ MCIERROR openCommand(const Words& words) {
     }
     Device opened;
     opened.alias = std::string(*alias);
+    opened.path = *path;
     const OpenedFile file = openRegularFile(*path);
     if (file.error != kNoError) {
         return file.error;
@@ -395,6 +423,7 @@ MCIERROR openCommand(const Words& words) {
         return kInvalidFile;
     }
     device = std::move(opened);
+    ++openCount;
     return kNoError;
 }
 
@@ -531,6 +560,7 @@ MCIERROR mciSendStringA(const char* command, char* returnString, std::uint32_t r
             // Observers only watch; the window must never see their faults.
         }
     }
+    notifyChange();
     return result;
 }
 
@@ -547,6 +577,29 @@ void setOutputTap(OutputTap tap) {
 
 bool anyDeviceOpen() {
     return device.has_value();
+}
+
+DeviceStatus deviceStatus() {
+    DeviceStatus status;
+    if (!device) {
+        return status;
+    }
+    noteEnd(*device);
+    status.playback = device->state == State::Playing  ? Playback::Playing
+                      : device->state == State::Paused ? Playback::Paused
+                                                       : Playback::Stopped;
+    status.path = device->path;
+    const double seconds = Mix_MusicDuration(device->music);
+    status.lengthUs = seconds > 0 ? static_cast<std::int64_t>(seconds * 1e6) : -1;
+    const double played = device->state == State::Stopped ? 0 : Mix_GetMusicPosition(device->music);
+    status.positionUs = played > 0 ? static_cast<std::int64_t>(played * 1e6) : 0;
+    status.openCount = openCount;
+    return status;
+}
+
+void setChangeNotifier(ChangeNotifier notifier) {
+    std::lock_guard lock(notifierMutex);
+    changeNotifier = std::move(notifier);
 }
 
 }  // namespace platform::mci

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 
 // Our media control layer: a small command-string interface that plays MP3 files through
@@ -77,5 +78,23 @@ void setOutputTap(OutputTap tap);
 
 // True while a device is open, so tests can check that nothing is left open.
 bool anyDeviceOpen();
+
+// What the open device is doing as the listener hears it, for the desktop's media controls.
+// A device whose file has played to its end reads as stopped.
+enum class Playback { Stopped, Playing, Paused };
+struct DeviceStatus {
+    Playback playback = Playback::Stopped;
+    std::string path;             // the file's bytes; empty when no device is open
+    std::int64_t lengthUs = -1;   // the decoder's length in microseconds, -1 when unknown
+    std::int64_t positionUs = 0;  // how far it has played, in microseconds
+    std::uint64_t openCount = 0;  // changes with every open, so a file opened again is new
+};
+DeviceStatus deviceStatus();
+
+// Told whenever the device may have changed: after every command, on the window's thread, and
+// when a file plays to its end, on the audio thread with the mixer locked. So it must only hand
+// the news on (post an event) and return. Empty to remove.
+using ChangeNotifier = std::function<void()>;
+void setChangeNotifier(ChangeNotifier notifier);
 
 }  // namespace platform::mci

@@ -1,0 +1,330 @@
+#include "app/mpris.h"
+
+#include <unistd.h>
+
+#include <QDBusAbstractAdaptor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QStringList>
+#include <QTimer>
+
+#include "app/captions.h"
+#include "app/frmKORVEL.h"
+#include "app/open_with.h"
+
+namespace {
+
+using platform::mci::Playback;
+
+// org.mpris.MediaPlayer2: the player as an application.
+class RootAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2")
+    Q_PROPERTY(bool CanQuit READ yes)
+    Q_PROPERTY(bool CanRaise READ yes)
+    Q_PROPERTY(bool HasTrackList READ no)
+    Q_PROPERTY(QString Identity READ identity)
+    Q_PROPERTY(QString DesktopEntry READ desktopEntry)
+    Q_PROPERTY(QStringList SupportedUriSchemes READ uriSchemes)
+    Q_PROPERTY(QStringList SupportedMimeTypes READ mimeTypes)
+  public:
+    explicit RootAdaptor(Mpris* mpris) : QDBusAbstractAdaptor(mpris), mpris_(mpris) {}
+    bool yes() const { return true; }
+    bool no() const { return false; }
+    // The desktop entry's Name, which the desktop shows for the player.
+    QString identity() const { return QStringLiteral("Brisanova MP3 Player"); }
+    QString desktopEntry() const { return QStringLiteral("korvel"); }
+    QStringList uriSchemes() const { return {QStringLiteral("file")}; }
+    QStringList mimeTypes() const { return {QStringLiteral("audio/mpeg")}; }
+
+  public slots:
+    void Raise() { mpris_->raise(); }
+    void Quit() { mpris_->quit(); }
+
+  private:
+    Mpris* mpris_;
+};
+
+// org.mpris.MediaPlayer2.Player: the transport. There is no seeking.
+class PlayerAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
+    Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
+    Q_PROPERTY(double Rate READ one)
+    Q_PROPERTY(double MinimumRate READ one)
+    Q_PROPERTY(double MaximumRate READ one)
+    Q_PROPERTY(QVariantMap Metadata READ metadata)
+    Q_PROPERTY(double Volume READ volume WRITE setVolume)
+    Q_PROPERTY(qlonglong Position READ position)
+    Q_PROPERTY(bool CanGoNext READ canGoNext)
+    Q_PROPERTY(bool CanGoPrevious READ canGoPrevious)
+    Q_PROPERTY(bool CanPlay READ canPlay)
+    Q_PROPERTY(bool CanPause READ canPause)
+    Q_PROPERTY(bool CanSeek READ no)
+    Q_PROPERTY(bool CanControl READ yes)
+  public:
+    explicit PlayerAdaptor(Mpris* mpris) : QDBusAbstractAdaptor(mpris), mpris_(mpris) {}
+    QString playbackStatus() const { return mpris_->playbackStatus(); }
+    double one() const { return 1.0; }
+    QVariantMap metadata() const { return mpris_->metadata(); }
+    double volume() const { return mpris_->volume(); }
+    void setVolume(double volume) { mpris_->setVolume(volume); }
+    qlonglong position() const { return mpris_->position(); }
+    bool canGoNext() const { return mpris_->canGoNext(); }
+    bool canGoPrevious() const { return mpris_->canGoPrevious(); }
+    bool canPlay() const { return mpris_->canPlay(); }
+    bool canPause() const { return mpris_->canPause(); }
+    bool yes() const { return true; }
+    bool no() const { return false; }
+
+  public slots:
+    void Next() { mpris_->next(); }
+    void Previous() { mpris_->previous(); }
+    void Pause() { mpris_->pause(); }
+    void PlayPause() { mpris_->playPause(); }
+    void Stop() { mpris_->stop(); }
+    void Play() { mpris_->play(); }
+    // CanSeek is false, so these two change nothing.
+    void Seek(qlonglong) {}
+    void SetPosition(const QDBusObjectPath&, qlonglong) {}
+    void OpenUri(const QString& uri) { mpris_->openUri(uri); }
+
+  private:
+    Mpris* mpris_;
+};
+
+// The file's name without its folder and without ".mp3", as text the bus can carry: bytes that
+// are not UTF-8 become U+FFFD.
+QString titleOf(const std::string& path) {
+    std::string name = path.substr(path.find_last_of('/') + 1);
+    if (name.size() > 4 && QByteArray::fromStdString(name.substr(name.size() - 4)).toLower() ==
+                               QByteArrayLiteral(".mp3")) {
+        name.resize(name.size() - 4);
+    }
+    return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+}
+
+}  // namespace
+
+Mpris::Mpris(frmKORVEL& window) : QObject(nullptr), window_(window) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        return;
+    }
+    new RootAdaptor(this);
+    new PlayerAdaptor(this);
+    if (!bus.registerObject(kPath, this, QDBusConnection::ExportAdaptors)) {
+        return;
+    }
+    // Another player holds the name: this one is still reachable, under a name of its own.
+    registered_ =
+        bus.registerService(kService) ||
+        bus.registerService(kService + QStringLiteral(".instance") + QString::number(getpid()));
+    if (!registered_) {
+        bus.unregisterObject(kPath);
+        return;
+    }
+    // What changes the reported state: every media command (and the end of a file), and the
+    // file list's selection and contents, which decide what the labels would do.
+    platform::mci::setChangeNotifier([this] { scheduleRefresh(); });
+    connect(window_.File1, &QListWidget::itemSelectionChanged, this, &Mpris::scheduleRefresh);
+    connect(window_.File1->model(), &QAbstractItemModel::modelReset, this, &Mpris::scheduleRefresh);
+    connect(window_.File1->model(), &QAbstractItemModel::rowsInserted, this,
+            &Mpris::scheduleRefresh);
+    connect(window_.File1->model(), &QAbstractItemModel::rowsRemoved, this,
+            &Mpris::scheduleRefresh);
+    refresh();
+}
+
+Mpris::~Mpris() {
+    if (registered_) {
+        platform::mci::setChangeNotifier({});
+    }
+}
+
+QString Mpris::uriOf(const std::string& path) {
+    return QStringLiteral("file://") +
+           QString::fromLatin1(QByteArray::fromStdString(path).toPercentEncoding("/"));
+}
+
+// Called on the audio thread too: it only posts. Many changes in one handler make one report.
+void Mpris::scheduleRefresh() {
+    if (!refreshPending_.exchange(true)) {
+        QMetaObject::invokeMethod(this, &Mpris::refresh, Qt::QueuedConnection);
+    }
+}
+
+// Reports every property that changed since the last report, in one signal.
+void Mpris::refresh() {
+    refreshPending_ = false;
+    const QVariantMap now{
+        {QStringLiteral("PlaybackStatus"), playbackStatus()},
+        {QStringLiteral("Metadata"), metadata()},
+        {QStringLiteral("Volume"), volume()},
+        {QStringLiteral("CanGoNext"), canGoNext()},
+        {QStringLiteral("CanGoPrevious"), canGoPrevious()},
+        {QStringLiteral("CanPlay"), canPlay()},
+        {QStringLiteral("CanPause"), canPause()},
+    };
+    QVariantMap changed;
+    for (auto it = now.cbegin(); it != now.cend(); ++it) {
+        if (reported_.value(it.key()) != it.value()) {
+            changed.insert(it.key(), it.value());
+        }
+    }
+    reported_ = now;
+    if (changed.isEmpty()) {
+        return;
+    }
+    QDBusMessage signal =
+        QDBusMessage::createSignal(kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                   QStringLiteral("PropertiesChanged"));
+    signal << kPlayerInterface << changed << QStringList();
+    QDBusConnection::sessionBus().send(signal);
+}
+
+QString Mpris::playbackStatus() const {
+    switch (platform::mci::deviceStatus().playback) {
+        case Playback::Playing:
+            return QStringLiteral("Playing");
+        case Playback::Paused:
+            return QStringLiteral("Paused");
+        case Playback::Stopped:
+            break;
+    }
+    return QStringLiteral("Stopped");
+}
+
+QVariantMap Mpris::metadata() const {
+    const platform::mci::DeviceStatus status = platform::mci::deviceStatus();
+    if (status.path.empty()) {
+        return {};
+    }
+    QVariantMap map{
+        {QStringLiteral("mpris:trackid"),
+         QVariant::fromValue(QDBusObjectPath(QStringLiteral("/io/github/korvel/korvel/track/") +
+                                             QString::number(status.openCount)))},
+        {QStringLiteral("xesam:url"), uriOf(status.path)},
+        {QStringLiteral("xesam:title"), titleOf(status.path)},
+    };
+    if (status.lengthUs > 0) {
+        map.insert(QStringLiteral("mpris:length"), QVariant::fromValue(qlonglong{status.lengthUs}));
+    }
+    return map;
+}
+
+double Mpris::volume() const {
+    return window_.Label4->Caption() == captions::kUnmute ? 0.0 : 1.0;
+}
+
+// Setting the volume to nothing acts as " m", to anything more as " un"; there are no levels.
+void Mpris::setVolume(double volume) {
+    const QString wanted = volume > 0 ? captions::kMute : captions::kUnmute;
+    if (window_.Label4->Caption() != wanted) {
+        window_.Label4_Click();
+    }
+}
+
+qlonglong Mpris::position() const {
+    return platform::mci::deviceStatus().positionUs;
+}
+
+bool Mpris::canGoNext() const {
+    return !window_.File1->FileName().isEmpty() &&
+           window_.File1->ListIndex() < window_.File1->ListCount() - 1;
+}
+
+bool Mpris::canGoPrevious() const {
+    return window_.File1->ListIndex() > 0;
+}
+
+bool Mpris::canPlay() const {
+    return !window_.File1->FileName().isEmpty();
+}
+
+bool Mpris::canPause() const {
+    return canPlay() && platform::mci::deviceStatus().playback != Playback::Stopped;
+}
+
+void Mpris::next() {
+    if (canGoNext()) {
+        window_.Label8_Click();
+    }
+}
+
+void Mpris::previous() {
+    if (canGoPrevious()) {
+        window_.Label9_Click();
+    }
+}
+
+// The pause label does what its caption says. Where the caption has come apart from what is
+// heard (pause, then next: the next file plays under "  play"), a first click brings it back in
+// line (resuming a playing file, or pausing a paused one, changes nothing) and the second does
+// what was asked.
+void Mpris::pressPauseLabelFrom(const QString& caption) {
+    if (window_.Label6->Caption() != caption) {
+        window_.Label6_Click();
+    }
+    window_.Label6_Click();
+}
+
+void Mpris::pause() {
+    if (canPause() && platform::mci::deviceStatus().playback == Playback::Playing) {
+        pressPauseLabelFrom(captions::kPause);
+    }
+}
+
+void Mpris::play() {
+    if (!canPlay()) {
+        return;
+    }
+    switch (platform::mci::deviceStatus().playback) {
+        case Playback::Paused:
+            pressPauseLabelFrom(captions::kResume);
+            break;
+        case Playback::Stopped:
+            window_.Label5_Click();
+            break;
+        case Playback::Playing:
+            break;
+    }
+}
+
+void Mpris::playPause() {
+    if (platform::mci::deviceStatus().playback == Playback::Playing) {
+        pause();
+    } else {
+        play();
+    }
+}
+
+void Mpris::stop() {
+    window_.Label7_Click();
+}
+
+void Mpris::openUri(const QString& uri) {
+    const std::optional<std::string> path = openwith::pathOfUri(uri);
+    if (!path || !openwith::openInWindow(window_, *path)) {
+        if (calledFromDBus()) {
+            sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("cannot open ") + uri);
+        }
+    }
+}
+
+void Mpris::raise() {
+    window_.show();
+    window_.QWidget::setWindowState(window_.windowState() & ~Qt::WindowMinimized);
+    window_.raise();
+    window_.activateWindow();
+}
+
+// The close label's way out, after the reply has gone: the window saves, stops and ends.
+void Mpris::quit() {
+    QTimer::singleShot(0, &window_, [this] { window_.Label3_Click(); });
+}
+
+#include "mpris.moc"

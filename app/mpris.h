@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QDBusContext>
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+#include <atomic>
+
+#include "platform/mci.h"
+
+class frmKORVEL;
+
+// The player on the desktop's media controls (media keys, the panel's media widget, playerctl):
+// the MPRIS2 interfaces on the session bus. Every command goes through the window's own
+// handlers, so the captions and the command strings are the same as after a click; what it
+// reports is what the media layer really plays and what the labels would do.
+class Mpris : public QObject, public QDBusContext {
+    Q_OBJECT
+  public:
+    static inline const QString kService = QStringLiteral("org.mpris.MediaPlayer2.korvel");
+    static inline const QString kPath = QStringLiteral("/org/mpris/MediaPlayer2");
+    static inline const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
+
+    // Takes the player's name on the session bus, or a name of its own when another player has
+    // it. Without a session bus it does nothing at all.
+    explicit Mpris(frmKORVEL& window);
+    ~Mpris() override;
+
+    // The file:// URI of a file, every byte outside the unreserved ones percent-encoded.
+    static QString uriOf(const std::string& path);
+
+    // What the player adaptor serves.
+    QString playbackStatus() const;
+    QVariantMap metadata() const;
+    double volume() const;
+    void setVolume(double volume);
+    qlonglong position() const;
+    bool canGoNext() const;
+    bool canGoPrevious() const;
+    bool canPlay() const;
+    bool canPause() const;
+
+    void next();
+    void previous();
+    void pause();
+    void playPause();
+    void stop();
+    void play();
+    void openUri(const QString& uri);
+    void raise();
+    void quit();
+
+  private:
+    void scheduleRefresh();
+    void refresh();
+    void pressPauseLabelFrom(const QString& caption);
+
+    frmKORVEL& window_;
+    bool registered_ = false;
+    std::atomic<bool> refreshPending_{false};
+    QVariantMap reported_;
+};

@@ -1,0 +1,33 @@
+# Shared by the desktop tests: a scratch folder with the program and three tones in it, and
+# playerctl on the private session bus the test runs in.
+set -euo pipefail
+dir=$(mktemp -d)
+pid=
+trap '[ -z "$pid" ] || kill "$pid" 2>/dev/null; rm -rf "$dir"' EXIT
+"$2" "$dir/music"
+cp "$1" "$dir/"
+cd "$dir"
+dir=$(pwd -P)
+export SDL_AUDIODRIVER=dummy
+
+ctl() { playerctl -p korvel "$@"; }
+
+# Waits (bounded) until `ctl ARGS...` prints WANTED.
+await() {
+    local wanted=$1 got && shift
+    for _ in $(seq 150); do
+        got=$(ctl "$@" 2>/dev/null) || true
+        [ "$got" = "$wanted" ] && return
+        sleep 0.1
+    done
+    echo "playerctl $*: wanted '$wanted', got '$got'" >&2
+    exit 1
+}
+
+# Quit over the bus: the player saves, stops and exits with status 0.
+quit() {
+    dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.korvel \
+        /org/mpris/MediaPlayer2 org.mpris.MediaPlayer2.Quit >/dev/null
+    wait "$pid"
+    pid=
+}
