@@ -11,8 +11,9 @@ build: deps
 run: build
 	cd build/release/samples && ../app/korvel
 
+# CTEST_ARGS picks tests out, e.g. CTEST_ARGS='-LE package' leaves out the package build.
 test: build
-	ctest --preset release --output-on-failure
+	ctest --preset release --output-on-failure $(CTEST_ARGS)
 
 bench: build
 	build/release/bench/korvel-bench
