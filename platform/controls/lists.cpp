@@ -12,8 +12,7 @@
 namespace platform {
 namespace {
 
-constexpr int kPathRole = Qt::UserRole;  // the full directory an entry of the directory list opens
-constexpr int kIndentPixels = 6;         // per level of the directory chain
+constexpr int kIndentPixels = 6;  // per level of the directory chain
 
 bool isEnter(const QKeyEvent* event) {
     return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
@@ -70,8 +69,9 @@ void DirListBox::setPath(const QString& path) {
 }
 
 void DirListBox::open(QListWidgetItem* item) {
-    if (item != nullptr) {
-        setPath(item->data(kPathRole).toString());
+    const int index = item != nullptr ? row(item) : -1;
+    if (index >= 0 && static_cast<std::size_t>(index) < paths_.size()) {
+        setPath(paths_[static_cast<std::size_t>(index)]);
     }
 }
 
@@ -85,11 +85,12 @@ void DirListBox::keyPressEvent(QKeyEvent* event) {
 
 void DirListBox::fill() {
     clear();
+    paths_.clear();
     const std::string path = toAnsi(path_);
-    auto add = [this](const QString& text, const std::string& full, int level) {
-        auto* item = new QListWidgetItem(QString(level, QChar(' ')) + text, this);
-        item->setData(kPathRole, fromAnsi(full));
-        return item;
+    QStringList rows;
+    auto add = [&](const QString& text, const std::string& full, int level) {
+        rows.append(QString(level, QChar(' ')) + text);
+        paths_.push_back(fromAnsi(full));
     };
 
     // The chain from the root down to the directory itself.
@@ -106,19 +107,21 @@ void DirListBox::fill() {
         add(fromAnsi(name), prefix, ++level);
         start = end + 1;
     }
-    QListWidgetItem* current = item(count() - 1);
+    const int current = static_cast<int>(rows.size()) - 1;
 
     std::vector<QString> names;
     for (const std::string& name : fs::subdirectories(path)) {
         names.push_back(fromAnsi(name));
     }
-    std::sort(names.begin(), names.end(), fs::naturalLess);
+    fs::sortNaturally(names);
     const std::string base = path == "/" ? std::string() : path;
     for (const QString& name : names) {
         add(name, base + "/" + toAnsi(name), level + 1);
     }
-    setCurrentItem(current);
-    scrollToItem(current, QAbstractItemView::PositionAtTop);
+    // All rows in one insertion: one by one, the view would lay itself out again for each.
+    addItems(rows);
+    setCurrentItem(item(current));
+    scrollToItem(item(current), QAbstractItemView::PositionAtTop);
 }
 
 FileListBox::FileListBox(QWidget* parent) : ListControl(parent) {
@@ -133,11 +136,15 @@ void FileListBox::setPath(const QString& path) {
     for (const std::string& name : fs::matchingFiles(directory, toAnsi(pattern_))) {
         names.push_back(fromAnsi(name));
     }
-    std::sort(names.begin(), names.end(), fs::naturalLess);
+    fs::sortNaturally(names);
     clear();
-    for (const QString& name : names) {
-        addItem(name);
+    // All rows in one insertion: one by one, the view would lay itself out again for each.
+    QStringList rows;
+    rows.reserve(static_cast<qsizetype>(names.size()));
+    for (QString& name : names) {
+        rows.append(std::move(name));
     }
+    addItems(rows);
     setCurrentIndex(QModelIndex());
     clearSelection();
 }

@@ -3,6 +3,7 @@
 #include <QListWidget>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/controls/colour.h"
 
@@ -48,6 +49,7 @@ class DirListBox : public ListControl {
     void open(QListWidgetItem* item);
 
     QString path_;
+    std::vector<QString> paths_;  // the full directory each row opens, by row
 };
 
 // The file list: the regular files of Path (and links to them) whose names match Pattern
