@@ -2,6 +2,10 @@
 
 #include "platform/shortpath.h"
 
+#include <QCoreApplication>
+#include <QThread>
+#include <QTimer>
+
 #include <SDL.h>
 #include <SDL_mixer.h>
 #include <dlfcn.h>
@@ -429,6 +433,30 @@ void applySound(const Device& d) {
     lib.Mix_VolumeMusic(d.soundOn ? MIX_MAX_VOLUME : 0);
 }
 
+// Closing the output waits for its last blocks to drain, which costs two blocks every time.
+// The window closes one file and opens the next within one handler, so while a loop of events
+// runs on this thread the output, silent from the close on, is released only once control gets
+// back to that loop: a next file opened before then keeps it. Without a loop, at once.
+bool releasePending = false;
+
+void releaseOutputSoon() {
+    QCoreApplication* const loop = QCoreApplication::instance();
+    if (loop == nullptr || loop->thread() != QThread::currentThread()) {
+        closeOutput();
+        return;
+    }
+    if (releasePending) {
+        return;
+    }
+    releasePending = true;
+    QTimer::singleShot(0, loop, [] {
+        releasePending = false;
+        if (!device) {
+            closeOutput();
+        }
+    });
+}
+
 void closeDevice() {
     if (!device) {
         return;
@@ -436,7 +464,7 @@ void closeDevice() {
     lib.Mix_HaltMusic();
     lib.Mix_FreeMusic(device->music);
     device.reset();
-    closeOutput();
+    releaseOutputSoon();
 }
 
 bool isOpenKeyword(std::string_view word) {

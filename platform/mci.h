@@ -34,8 +34,12 @@
 //   resume A    Goes on from the paused position. Resuming a playing device changes nothing;
 //               302 when it is stopped.
 //   stop A      Silences; the next play starts from the beginning.
-//   close A     Stops and releases the device; the sound output is released with the last one
-//               (nothing more goes out), while the connection to the sound system is kept.
+//   close A     Stops and releases the device; the sound output is released with the last one,
+//               while the connection to the sound system is kept. Where this thread runs a Qt
+//               event loop, the output, silent from the close on, is released when control next
+//               returns to that loop, so that a file opened straight after the close (as the
+//               window plays the next file) keeps it and is heard without waiting for the old
+//               output to drain; without a loop, it is released before close returns.
 //   close all   Closes every open device; 0 also when none is open.
 //   set A audio all off | on
 //               Silences or restores the device's sound while playback goes on (position keeps
