@@ -3,6 +3,8 @@
 //   korvel-probe mp3 OUT SECONDS [TAG_MB]
 //       Writes a 192 kbit/s stereo MP3 of music-like sound (chords that change every half
 //       second, over a little noise), behind an ID3v2 tag holding a picture of TAG_MB megabytes.
+//   korvel-probe silence OUT SECONDS
+//       The same, of digital silence.
 //   korvel-probe open FILE REPEATS
 //       The median milliseconds of `open` of the file (each followed by `close`).
 //   korvel-probe play FILE SECONDS
@@ -82,7 +84,7 @@ std::string pictureTag(std::size_t bytes) {
 
 // Up to a minute is encoded; a longer file repeats the encoded frames, as the decoder cannot
 // tell and the encoder would take minutes.
-int writeMp3(const std::string& out, double seconds, double tagMb) {
+int writeMp3(const std::string& out, double seconds, double tagMb, bool silent = false) {
     constexpr int kRate = 44100;
     const double encoded = std::min(seconds, 60.0);
     const auto frames = static_cast<std::size_t>(encoded * kRate);
@@ -99,9 +101,9 @@ int writeMp3(const std::string& out, double seconds, double tagMb) {
         for (const double hz : chord) {
             s += std::sin(2 * M_PI * hz * t) + 0.3 * std::sin(2 * M_PI * hz * 3 * t);
         }
-        s = s * 0.18 + 0.03 * noise(random);
+        s = silent ? 0.0 : s * 0.18 + 0.03 * noise(random);
         left[i] = static_cast<short>(s * 32767 * 0.9);
-        right[i] = static_cast<short>((s * 0.8 + 0.02 * noise(random)) * 32767 * 0.9);
+        right[i] = silent ? 0 : static_cast<short>((s * 0.8 + 0.02 * noise(random)) * 32767 * 0.9);
     }
     lame_global_flags* lame = lame_init();
     lame_set_in_samplerate(lame, kRate);
@@ -281,6 +283,9 @@ int main(int argc, char** argv) {
     const std::string what = argc > 1 ? argv[1] : "";
     if (what == "mp3" && (argc == 4 || argc == 5)) {
         return writeMp3(argv[2], std::atof(argv[3]), argc == 5 ? std::atof(argv[4]) : 0);
+    }
+    if (what == "silence" && argc == 4) {
+        return writeMp3(argv[2], std::atof(argv[3]), 0, true);
     }
     if (what == "open" && argc == 4) {
         return openTimes(argv[2], std::atoi(argv[3]));
