@@ -68,10 +68,19 @@ void DirListBox::setPath(const QString& path) {
     emit Change();
 }
 
+// A row of the chain opens the directory it names; a subdirectory's row, the directory shown
+// joined with its name (the two decode alike, as they meet at a "/").
 void DirListBox::open(QListWidgetItem* item) {
     const int index = item != nullptr ? row(item) : -1;
-    if (index >= 0 && static_cast<std::size_t>(index) < paths_.size()) {
-        setPath(paths_[static_cast<std::size_t>(index)]);
+    if (index < 0) {
+        return;
+    }
+    const auto at = static_cast<std::size_t>(index);
+    if (at < chain_.size()) {
+        setPath(chain_[at]);
+    } else if (at - chain_.size() < subdirectories_.size()) {
+        const QString base = path_ == QStringLiteral("/") ? QString() : path_;
+        setPath(base + QChar('/') + subdirectories_[at - chain_.size()]);
     }
 }
 
@@ -85,43 +94,40 @@ void DirListBox::keyPressEvent(QKeyEvent* event) {
 
 void DirListBox::fill() {
     clear();
-    paths_.clear();
+    chain_.clear();
     const std::string path = toAnsi(path_);
     QStringList rows;
-    auto add = [&](const QString& text, const std::string& full, int level) {
-        rows.append(QString(level, QChar(' ')) + text);
-        paths_.push_back(fromAnsi(full));
-    };
 
     // The chain from the root down to the directory itself.
-    add(QStringLiteral("/"), "/", 0);
+    rows.append(QStringLiteral("/"));
+    chain_.push_back(QStringLiteral("/"));
     int level = 0;
-    std::string prefix;
     std::size_t start = 1;
     while (start < path.size()) {
         std::size_t end = path.find('/', start);
         if (end == std::string::npos)
             end = path.size();
-        const std::string name = path.substr(start, end - start);
-        prefix += "/" + name;
-        add(fromAnsi(name), prefix, ++level);
+        ++level;
+        rows.append(QString(level, QChar(' ')) + fromAnsi(path.substr(start, end - start)));
+        chain_.push_back(fromAnsi(path.substr(0, end)));
         start = end + 1;
     }
-    const int current = static_cast<int>(rows.size()) - 1;
 
-    std::vector<QString> names;
+    subdirectories_.clear();
     for (const std::string& name : fs::subdirectories(path)) {
-        names.push_back(fromAnsi(name));
+        subdirectories_.push_back(fromAnsi(name));
     }
-    fs::sortNaturally(names);
-    const std::string base = path == "/" ? std::string() : path;
-    for (const QString& name : names) {
-        add(name, base + "/" + toAnsi(name), level + 1);
+    fs::sortNaturally(subdirectories_);
+    const QString indent(level + 1, QChar(' '));
+    rows.reserve(rows.size() + static_cast<qsizetype>(subdirectories_.size()));
+    for (const QString& name : subdirectories_) {
+        rows.append(indent + name);
     }
     // All rows in one insertion: one by one, the view would lay itself out again for each.
     addItems(rows);
-    setCurrentItem(item(current));
-    scrollToItem(item(current), QAbstractItemView::PositionAtTop);
+    QListWidgetItem* current = item(level);
+    setCurrentItem(current);
+    scrollToItem(current, QAbstractItemView::PositionAtTop);
 }
 
 FileListBox::FileListBox(QWidget* parent) : ListControl(parent) {
