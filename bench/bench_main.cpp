@@ -36,7 +36,7 @@ void BM_ListAndSortMusicFolder(benchmark::State& state) {
         for (const std::string& name : platform::fs::matchingFiles(dir.path(), "*.mp3")) {
             names.push_back(platform::fromAnsi(name));
         }
-        std::sort(names.begin(), names.end(), platform::fs::naturalLess);
+        platform::fs::sortNaturally(names);
         benchmark::DoNotOptimize(names.data());
     }
     state.SetItemsProcessed(state.iterations() * files);

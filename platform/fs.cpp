@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,15 +48,51 @@ Kind kindOf(int directoryFd, const dirent& entry) {
     return Kind::Other;
 }
 
+// What tells one state of a directory from another: any entry added, removed or renamed
+// changes its modification time.
+struct Version {
+    dev_t device = 0;
+    ino_t inode = 0;
+    timespec modified{};
+
+    bool operator==(const Version& other) const {
+        return device == other.device && inode == other.inode &&
+               modified.tv_sec == other.modified.tv_sec &&
+               modified.tv_nsec == other.modified.tv_nsec;
+    }
+};
+
+Version versionOf(const struct stat& info) {
+    return {info.st_dev, info.st_ino, info.st_mtim};
+}
+
+// The files of the directory whose subdirectories were listed last, kept for the one listing
+// of its files that follows: the window lists both lists of a directory one after the other,
+// and a big directory is then read once instead of twice. Taken at most once, and only while
+// the directory is unchanged.
+struct KeptFiles {
+    std::string directory;
+    Version version;
+    std::vector<std::string> names;
+};
+std::optional<KeptFiles> keptFiles;
+
 // Calls `visit` with every entry of `directory` whose name does not start with "."; does
-// nothing when the directory cannot be read. Names go through as bytes, untouched.
+// nothing when the directory cannot be read. Names go through as bytes, untouched. `version`,
+// when given, receives the state of the directory that was read.
 void forEachVisibleEntry(const std::string& directory,
-                         const std::function<void(int, const dirent&)>& visit) {
+                         const std::function<void(int, const dirent&)>& visit,
+                         std::optional<Version>* version = nullptr) {
     const std::unique_ptr<DIR, int (*)(DIR*)> stream(::opendir(directory.c_str()), &::closedir);
     if (!stream) {
         return;
     }
     const int fd = ::dirfd(stream.get());
+    // Taken before the read, so that a change during it shows as a different version later.
+    struct stat info {};
+    if (version != nullptr && ::fstat(fd, &info) == 0) {
+        *version = versionOf(info);
+    }
     // A read error ends the listing with what was read so far.
     while (const dirent* entry = ::readdir(stream.get())) {
         if (entry->d_name[0] != '.') {
@@ -81,14 +119,62 @@ std::u32string codePoints(const QString& text) {
     return out;
 }
 
+bool isAscii(std::string_view bytes) {
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });
+}
+
+char32_t asciiFolded(char c) {
+    return static_cast<char32_t>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+}
+
+// A pattern of the common shape "*.mp3": one leading "*" and then ASCII without wildcards. An
+// ASCII name matches it when it ends in that text, in any case; checked on the bytes.
+struct Suffix {
+    bool usable = false;
+    std::string folded;
+
+    explicit Suffix(std::string_view pattern) {
+        if (pattern.empty() || pattern[0] != '*' || !isAscii(pattern) ||
+            pattern.find_first_of("*?", 1) != std::string_view::npos) {
+            return;
+        }
+        usable = true;
+        for (const char c : pattern.substr(1)) {
+            folded.push_back(static_cast<char>(asciiFolded(c)));
+        }
+    }
+
+    bool matches(std::string_view name) const {
+        if (name.size() < folded.size()) {
+            return false;
+        }
+        const std::string_view tail = name.substr(name.size() - folded.size());
+        for (std::size_t i = 0; i < tail.size(); ++i) {
+            if (asciiFolded(tail[i]) != static_cast<char32_t>(folded[i])) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
 // Names are matched by character, not by byte, so that "?" takes a whole "é"; a byte that is
-// not UTF-8 counts as one character of its own.
-std::u32string foldedCodePoints(std::string_view bytes) {
-    std::u32string out = codePoints(platform::fromAnsi(bytes));
+// not UTF-8 counts as one character of its own. Into `out`, so that a listing of many names
+// reuses one buffer; a name all in ASCII (most of them) is folded without a detour through
+// wide text, as ASCII folds to ASCII.
+void foldCodePoints(std::string_view bytes, std::u32string& out) {
+    out.clear();
+    if (isAscii(bytes)) {
+        out.resize(bytes.size());
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            out[i] = asciiFolded(bytes[i]);
+        }
+        return;
+    }
+    out = codePoints(platform::fromAnsi(bytes));
     for (char32_t& c : out) {
         c = QChar::toCaseFolded(c);
     }
-    return out;
 }
 
 bool wildcardMatch(const std::u32string& name, const std::u32string& pattern) {
@@ -134,6 +220,14 @@ std::string currentDirectory() {
     }
 }
 
+// Case folding as QChar does it, without the call for ASCII, which folds to ASCII.
+char32_t fold(char32_t c) {
+    if (c < 0x80) {
+        return c >= U'A' && c <= U'Z' ? c - U'A' + U'a' : c;
+    }
+    return QChar::toCaseFolded(c);
+}
+
 bool isAsciiDigit(char32_t c) {
     return c >= U'0' && c <= U'9';
 }
@@ -172,8 +266,8 @@ int naturalCompare(const std::u32string& a, const std::u32string& b) {
         }
         // A digit run sorts where its first digit would, among the other characters; no other
         // character folds into the digit range, so this order is consistent.
-        const char32_t ca = QChar::toCaseFolded(a[i]);
-        const char32_t cb = QChar::toCaseFolded(b[j]);
+        const char32_t ca = fold(a[i]);
+        const char32_t cb = fold(b[j]);
         if (ca != cb) {
             return ca < cb ? -1 : 1;
         }
@@ -228,23 +322,56 @@ std::string absoluteDirectory(const std::string& path) {
 }
 
 std::vector<std::string> subdirectories(const std::string& directory) {
+    keptFiles.reset();
     std::vector<std::string> names;
-    forEachVisibleEntry(directory, [&](int fd, const dirent& entry) {
-        if (kindOf(fd, entry) == Kind::Directory) {
-            names.emplace_back(entry.d_name);
-        }
-    });
+    std::vector<std::string> files;
+    std::optional<Version> version;
+    forEachVisibleEntry(
+        directory,
+        [&](int fd, const dirent& entry) {
+            const Kind kind = kindOf(fd, entry);
+            if (kind == Kind::Directory) {
+                names.emplace_back(entry.d_name);
+            } else if (kind == Kind::File) {
+                files.emplace_back(entry.d_name);
+            }
+        },
+        &version);
+    if (version) {
+        keptFiles = KeptFiles{directory, *version, std::move(files)};
+    }
     return names;
 }
 
 std::vector<std::string> matchingFiles(const std::string& directory, std::string_view pattern) {
     std::vector<std::string> names;
-    const std::u32string folded = foldedCodePoints(pattern);
+    std::u32string folded;
+    foldCodePoints(pattern, folded);
+    const Suffix suffix(pattern);
+    std::u32string name;
+    auto matches = [&](std::string_view candidate) {
+        if (suffix.usable && isAscii(candidate)) {
+            return suffix.matches(candidate);
+        }
+        foldCodePoints(candidate, name);
+        return wildcardMatch(name, folded);
+    };
+    std::optional<KeptFiles> kept;
+    kept.swap(keptFiles);
+    struct stat info {};
+    if (kept && kept->directory == directory && ::stat(directory.c_str(), &info) == 0 &&
+        versionOf(info) == kept->version) {
+        for (std::string& file : kept->names) {
+            if (matches(file)) {
+                names.push_back(std::move(file));
+            }
+        }
+        return names;
+    }
     // The name is matched before its kind is asked for, so that files the pattern leaves out
     // cost no stat.
     forEachVisibleEntry(directory, [&](int fd, const dirent& entry) {
-        if (wildcardMatch(foldedCodePoints(entry.d_name), folded) &&
-            kindOf(fd, entry) == Kind::File) {
+        if (matches(entry.d_name) && kindOf(fd, entry) == Kind::File) {
             names.emplace_back(entry.d_name);
         }
     });
@@ -257,6 +384,32 @@ bool naturalLess(const QString& a, const QString& b) {
         return order < 0;
     }
     return a < b;
+}
+
+void sortNaturally(std::vector<QString>& names) {
+    // Each name is taken apart into folded code points once, not at every comparison. Folding
+    // first changes no order: folding a folded character changes nothing, and no character
+    // folds into or out of the digits.
+    struct Keyed {
+        std::u32string key;
+        QString name;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(names.size());
+    for (QString& name : names) {
+        std::u32string key = codePoints(name);
+        for (char32_t& c : key) {
+            c = fold(c);
+        }
+        keyed.push_back({std::move(key), std::move(name)});
+    }
+    std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+        const int order = naturalCompare(a.key, b.key);
+        return order != 0 ? order < 0 : a.name < b.name;
+    });
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        names[i] = std::move(keyed[i].name);
+    }
 }
 
 }  // namespace platform::fs

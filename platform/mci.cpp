@@ -2,6 +2,10 @@
 
 #include "platform/shortpath.h"
 
+#include <QCoreApplication>
+#include <QThread>
+#include <QTimer>
+
 #include <SDL.h>
 #include <SDL_mixer.h>
 #include <dlfcn.h>
@@ -16,6 +20,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 namespace {
@@ -77,6 +82,86 @@ bool sameWord(std::string_view a, std::string_view b) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// The sound libraries. SDL_mixer brings some forty libraries with it (its MIDI, tracker and codec
+// back ends and theirs), and linking them would make every start of the program load them and
+// keep their pages, though only playing needs them. So they are loaded with the first device and
+// then kept for the rest of the program's life.
+
+struct SoundLibrary {
+    decltype(&::Mix_CloseAudio) Mix_CloseAudio = nullptr;
+    decltype(&::Mix_FreeMusic) Mix_FreeMusic = nullptr;
+    decltype(&::Mix_GetMusicPosition) Mix_GetMusicPosition = nullptr;
+    decltype(&::Mix_HaltMusic) Mix_HaltMusic = nullptr;
+    decltype(&::Mix_HookMusicFinished) Mix_HookMusicFinished = nullptr;
+    decltype(&::Mix_MusicDuration) Mix_MusicDuration = nullptr;
+    decltype(&::Mix_LoadMUSType_RW) Mix_LoadMUSType_RW = nullptr;
+    decltype(&::Mix_OpenAudioDevice) Mix_OpenAudioDevice = nullptr;
+    decltype(&::Mix_PauseMusic) Mix_PauseMusic = nullptr;
+    decltype(&::Mix_PlayMusic) Mix_PlayMusic = nullptr;
+    decltype(&::Mix_PlayingMusic) Mix_PlayingMusic = nullptr;
+    decltype(&::Mix_ResumeMusic) Mix_ResumeMusic = nullptr;
+    decltype(&::Mix_SetPostMix) Mix_SetPostMix = nullptr;
+    decltype(&::Mix_VolumeMusic) Mix_VolumeMusic = nullptr;
+    decltype(&::SDL_AllocRW) SDL_AllocRW = nullptr;
+    decltype(&::SDL_FreeRW) SDL_FreeRW = nullptr;
+    decltype(&::SDL_InitSubSystem) SDL_InitSubSystem = nullptr;
+    decltype(&::SDL_LogSetOutputFunction) SDL_LogSetOutputFunction = nullptr;
+    decltype(&::SDL_QuitSubSystem) SDL_QuitSubSystem = nullptr;
+    decltype(&::SDL_SetError) SDL_SetError = nullptr;
+    decltype(&::SDL_SetHint) SDL_SetHint = nullptr;
+};
+
+SoundLibrary lib;
+bool libraryLoaded = false;
+
+bool loadSoundLibrary() {
+    if (libraryLoaded) {
+        return true;
+    }
+    // Global, so that the decoder library it brings meets this program's mpg123_new below, and
+    // libasound's handler can be found by name. Lazy, as most of what these libraries offer is
+    // never called, and binding it all would delay the first sound.
+    void* handle = dlopen("libSDL2_mixer-2.0.so.0", RTLD_LAZY | RTLD_GLOBAL);
+    if (handle == nullptr) {
+        return false;
+    }
+    SoundLibrary l;
+    bool complete = true;
+    auto find = [&](auto& function, const char* name) {
+        function =
+            reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(handle, name));
+        complete = complete && function != nullptr;
+    };
+    find(l.Mix_CloseAudio, "Mix_CloseAudio");
+    find(l.Mix_FreeMusic, "Mix_FreeMusic");
+    find(l.Mix_GetMusicPosition, "Mix_GetMusicPosition");
+    find(l.Mix_HaltMusic, "Mix_HaltMusic");
+    find(l.Mix_HookMusicFinished, "Mix_HookMusicFinished");
+    find(l.Mix_MusicDuration, "Mix_MusicDuration");
+    find(l.Mix_LoadMUSType_RW, "Mix_LoadMUSType_RW");
+    find(l.Mix_OpenAudioDevice, "Mix_OpenAudioDevice");
+    find(l.Mix_PauseMusic, "Mix_PauseMusic");
+    find(l.Mix_PlayMusic, "Mix_PlayMusic");
+    find(l.Mix_PlayingMusic, "Mix_PlayingMusic");
+    find(l.Mix_ResumeMusic, "Mix_ResumeMusic");
+    find(l.Mix_SetPostMix, "Mix_SetPostMix");
+    find(l.Mix_VolumeMusic, "Mix_VolumeMusic");
+    find(l.SDL_AllocRW, "SDL_AllocRW");
+    find(l.SDL_FreeRW, "SDL_FreeRW");
+    find(l.SDL_InitSubSystem, "SDL_InitSubSystem");
+    find(l.SDL_LogSetOutputFunction, "SDL_LogSetOutputFunction");
+    find(l.SDL_QuitSubSystem, "SDL_QuitSubSystem");
+    find(l.SDL_SetError, "SDL_SetError");
+    find(l.SDL_SetHint, "SDL_SetHint");
+    if (!complete) {
+        return false;
+    }
+    lib = l;
+    libraryLoaded = true;
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
 // The output tap. It runs on the audio thread, so it is only touched under its mutex; holding
 // the mutex while it runs also means that once setOutputTap returns, the old tap is never
 // called again.
@@ -108,7 +193,7 @@ void discardAlsaMessage(const char* /*file*/, int /*line*/, const char* /*functi
 
 // SDL's ALSA backend leaves libasound's error handler alone, and that one writes to stderr
 // whenever a device is missing (as on a machine with no sound card). libasound comes with SDL,
-// so it is already loaded when it is there at all.
+// so once SDL is loaded it is there when it is there at all.
 void quietAlsa() {
     using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
     using SetHandler = int (*)(Handler);
@@ -142,31 +227,67 @@ void SDLCALL musicFinished() {
     notifyChange();
 }
 
+// Frames the mixer hands on at a time. A larger block wakes the audio thread less often but is
+// heard later: a pause, mute or stop reaches the speakers up to two blocks after the command.
+constexpr int kMixFrames = 2048;
+
 bool outputOpen = false;
+// The audio subsystem (for PulseAudio, the connection to the sound server) outlives the devices:
+// bringing it up again for every file was most of the time between a double click and the sound.
+bool audioReady = false;
+
+bool startAudio() {
+    if (audioReady) {
+        return true;
+    }
+    if (!loadSoundLibrary()) {
+        return false;
+    }
+    // The program prints nothing of its own, and SDL's log goes to stderr by default.
+    lib.SDL_LogSetOutputFunction(discardLogMessage, nullptr);
+    quietAlsa();
+    // SDL would otherwise install its own SIGINT and SIGTERM handlers with the audio subsystem
+    // (it brings up the event subsystem), and an interrupt from the terminal would stop ending
+    // the program while a file is open.
+    lib.SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    lib.SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "korvel");
+    audioReady = lib.SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+    return audioReady;
+}
+
+void stopAudio() {
+    if (audioReady) {
+        lib.SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        audioReady = false;
+    }
+}
+
+bool openDevice() {
+    // No format change is allowed: SDL converts to whatever the device wants, so the mix (and
+    // the tap) always has the rate and channel count this layer promises.
+    return lib.Mix_OpenAudioDevice(kOutputRate, AUDIO_S16SYS, kOutputChannels, kMixFrames, nullptr,
+                                   0) == 0;
+}
 
 bool openOutput() {
     if (outputOpen) {
         return true;
     }
-    // The program prints nothing of its own, and SDL's log goes to stderr by default.
-    SDL_LogSetOutputFunction(discardLogMessage, nullptr);
-    quietAlsa();
-    // SDL would otherwise install its own SIGINT and SIGTERM handlers with the audio subsystem
-    // (it brings up the event subsystem), and an interrupt from the terminal would stop ending
-    // the program while a file is open.
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "korvel");
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+    const bool wasReady = audioReady;
+    if (!startAudio()) {
         return false;
     }
-    // No format change is allowed: SDL converts to whatever the device wants, so the mix (and
-    // the tap) always has the rate and channel count this layer promises.
-    if (Mix_OpenAudioDevice(kOutputRate, AUDIO_S16SYS, kOutputChannels, 1024, nullptr, 0) != 0) {
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        return false;
+    if (!openDevice()) {
+        // A connection kept from an earlier device may have gone stale (the sound server was
+        // restarted, say): one fresh start before giving up.
+        stopAudio();
+        if (!wasReady || !startAudio() || !openDevice()) {
+            stopAudio();
+            return false;
+        }
     }
-    Mix_SetPostMix(postMix, nullptr);
-    Mix_HookMusicFinished(musicFinished);
+    lib.Mix_SetPostMix(postMix, nullptr);
+    lib.Mix_HookMusicFinished(musicFinished);
     outputOpen = true;
     return true;
 }
@@ -175,10 +296,9 @@ void closeOutput() {
     if (!outputOpen) {
         return;
     }
-    Mix_SetPostMix(nullptr, nullptr);
-    Mix_HookMusicFinished(nullptr);
-    Mix_CloseAudio();
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    lib.Mix_SetPostMix(nullptr, nullptr);
+    lib.Mix_HookMusicFinished(nullptr);
+    lib.Mix_CloseAudio();
     outputOpen = false;
 }
 
@@ -194,7 +314,7 @@ int descriptorOf(SDL_RWops* rw) {
 Sint64 SDLCALL descriptorSize(SDL_RWops* rw) {
     struct stat info {};
     if (fstat(descriptorOf(rw), &info) != 0) {
-        return SDL_SetError("cannot stat the file");
+        return lib.SDL_SetError("cannot stat the file");
     }
     return static_cast<Sint64>(info.st_size);
 }
@@ -212,11 +332,11 @@ Sint64 SDLCALL descriptorSeek(SDL_RWops* rw, Sint64 offset, int whence) {
             how = SEEK_END;
             break;
         default:
-            return SDL_SetError("unknown seek origin");
+            return lib.SDL_SetError("unknown seek origin");
     }
     const off_t position = lseek(descriptorOf(rw), static_cast<off_t>(offset), how);
     if (position < 0) {
-        return SDL_SetError("cannot seek in the file");
+        return lib.SDL_SetError("cannot seek in the file");
     }
     return static_cast<Sint64>(position);
 }
@@ -226,7 +346,7 @@ size_t SDLCALL descriptorRead(SDL_RWops* rw, void* buffer, size_t size, size_t c
         return 0;
     }
     if (count > SIZE_MAX / size) {
-        SDL_SetError("read too large");
+        lib.SDL_SetError("read too large");
         return 0;
     }
     const std::size_t wanted = size * count;
@@ -239,7 +359,7 @@ size_t SDLCALL descriptorRead(SDL_RWops* rw, void* buffer, size_t size, size_t c
         }
         if (got <= 0) {
             if (got < 0) {
-                SDL_SetError("cannot read the file");
+                lib.SDL_SetError("cannot read the file");
             }
             break;
         }
@@ -250,19 +370,19 @@ size_t SDLCALL descriptorRead(SDL_RWops* rw, void* buffer, size_t size, size_t c
 
 size_t SDLCALL descriptorWrite(SDL_RWops* /*rw*/, const void* /*buffer*/, size_t /*size*/,
                                size_t /*count*/) {
-    SDL_SetError("the file is open for reading only");
+    lib.SDL_SetError("the file is open for reading only");
     return 0;
 }
 
 int SDLCALL descriptorClose(SDL_RWops* rw) {
     const int result = close(descriptorOf(rw));
-    SDL_FreeRW(rw);
+    lib.SDL_FreeRW(rw);
     return result == 0 ? 0 : -1;
 }
 
 // Takes ownership of the descriptor only when it returns a reader.
 SDL_RWops* readerFor(int fd) {
-    SDL_RWops* rw = SDL_AllocRW();
+    SDL_RWops* rw = lib.SDL_AllocRW();
     if (rw == nullptr) {
         return nullptr;
     }
@@ -337,23 +457,47 @@ CommandObserver commandObserver;
 // A device that was playing and is no longer heard has played to its end (or its data could
 // not be decoded any further); either way it is stopped now.
 void noteEnd(Device& d) {
-    if (d.state == State::Playing && Mix_PlayingMusic() == 0) {
+    if (d.state == State::Playing && lib.Mix_PlayingMusic() == 0) {
         d.state = State::Stopped;
     }
 }
 
 void applySound(const Device& d) {
-    Mix_VolumeMusic(d.soundOn ? MIX_MAX_VOLUME : 0);
+    lib.Mix_VolumeMusic(d.soundOn ? MIX_MAX_VOLUME : 0);
+}
+
+// Closing the output waits for its last blocks to drain, which costs two blocks every time.
+// The window closes one file and opens the next within one handler, so while a loop of events
+// runs on this thread the output, silent from the close on, is released only once control gets
+// back to that loop: a next file opened before then keeps it. Without a loop, at once.
+bool releasePending = false;
+
+void releaseOutputSoon() {
+    QCoreApplication* const loop = QCoreApplication::instance();
+    if (loop == nullptr || loop->thread() != QThread::currentThread()) {
+        closeOutput();
+        return;
+    }
+    if (releasePending) {
+        return;
+    }
+    releasePending = true;
+    QTimer::singleShot(0, loop, [] {
+        releasePending = false;
+        if (!device) {
+            closeOutput();
+        }
+    });
 }
 
 void closeDevice() {
     if (!device) {
         return;
     }
-    Mix_HaltMusic();
-    Mix_FreeMusic(device->music);
+    lib.Mix_HaltMusic();
+    lib.Mix_FreeMusic(device->music);
     device.reset();
-    closeOutput();
+    releaseOutputSoon();
 }
 
 bool isOpenKeyword(std::string_view word) {
@@ -417,7 +561,7 @@ MCIERROR openCommand(const Words& words) {
     applySound(opened);
     // Only MPEG audio is accepted; the loader closes the reader (and so the descriptor) itself
     // when it refuses the data.
-    opened.music = Mix_LoadMUSType_RW(reader, MUS_MP3, 1);
+    opened.music = lib.Mix_LoadMUSType_RW(reader, MUS_MP3, 1);
     if (opened.music == nullptr) {
         closeOutput();
         return kInvalidFile;
@@ -461,12 +605,12 @@ MCIERROR deviceCommand(const Words& words) {
     noteEnd(d);
     if (sameWord(verb, "play")) {
         if (d.state == State::Paused) {
-            Mix_ResumeMusic();
+            lib.Mix_ResumeMusic();
             d.state = State::Playing;
         } else if (d.state == State::Stopped) {
             // Music that cannot even be started has nothing left to play: it is at its end,
             // which leaves the device stopped as after any other end.
-            d.state = Mix_PlayMusic(d.music, 1) == 0 ? State::Playing : State::Stopped;
+            d.state = lib.Mix_PlayMusic(d.music, 1) == 0 ? State::Playing : State::Stopped;
         }
         return kNoError;
     }
@@ -474,7 +618,7 @@ MCIERROR deviceCommand(const Words& words) {
         if (d.state == State::Stopped) {
             return kNonapplicableFunction;
         }
-        Mix_PauseMusic();
+        lib.Mix_PauseMusic();
         d.state = State::Paused;
         return kNoError;
     }
@@ -483,13 +627,13 @@ MCIERROR deviceCommand(const Words& words) {
             return kNonapplicableFunction;
         }
         if (d.state == State::Paused) {
-            Mix_ResumeMusic();
+            lib.Mix_ResumeMusic();
             d.state = State::Playing;
         }
         return kNoError;
     }
     // stop
-    Mix_HaltMusic();
+    lib.Mix_HaltMusic();
     d.state = State::Stopped;
     return kNoError;
 }
@@ -533,7 +677,9 @@ extern "C" mpg123_handle* mpg123_new(const char* decoder, int* error) {
     }
     mpg123_handle* handle = create(decoder, error);
     if (handle != nullptr && setParameter != nullptr) {
-        setParameter(handle, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
+        // A tag is stepped over rather than read: a picture in it can be megabytes, and
+        // nothing here shows what a tag says.
+        setParameter(handle, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_SKIP_ID3V2, 0.0);
     }
     return handle;
 }
@@ -589,9 +735,10 @@ DeviceStatus deviceStatus() {
                       : device->state == State::Paused ? Playback::Paused
                                                        : Playback::Stopped;
     status.path = device->path;
-    const double seconds = Mix_MusicDuration(device->music);
+    const double seconds = lib.Mix_MusicDuration(device->music);
     status.lengthUs = seconds > 0 ? static_cast<std::int64_t>(seconds * 1e6) : -1;
-    const double played = device->state == State::Stopped ? 0 : Mix_GetMusicPosition(device->music);
+    const double played =
+        device->state == State::Stopped ? 0 : lib.Mix_GetMusicPosition(device->music);
     status.positionUs = played > 0 ? static_cast<std::int64_t>(played * 1e6) : 0;
     status.openCount = openCount;
     return status;

@@ -12,8 +12,7 @@
 namespace platform {
 namespace {
 
-constexpr int kPathRole = Qt::UserRole;  // the full directory an entry of the directory list opens
-constexpr int kIndentPixels = 6;         // per level of the directory chain
+constexpr int kIndentPixels = 6;  // per level of the directory chain
 
 bool isEnter(const QKeyEvent* event) {
     return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
@@ -69,9 +68,19 @@ void DirListBox::setPath(const QString& path) {
     emit Change();
 }
 
+// A row of the chain opens the directory it names; a subdirectory's row, the directory shown
+// joined with its name (the two decode alike, as they meet at a "/").
 void DirListBox::open(QListWidgetItem* item) {
-    if (item != nullptr) {
-        setPath(item->data(kPathRole).toString());
+    const int index = item != nullptr ? row(item) : -1;
+    if (index < 0) {
+        return;
+    }
+    const auto at = static_cast<std::size_t>(index);
+    if (at < chain_.size()) {
+        setPath(chain_[at]);
+    } else if (at - chain_.size() < subdirectories_.size()) {
+        const QString base = path_ == QStringLiteral("/") ? QString() : path_;
+        setPath(base + QChar('/') + subdirectories_[at - chain_.size()]);
     }
 }
 
@@ -85,38 +94,38 @@ void DirListBox::keyPressEvent(QKeyEvent* event) {
 
 void DirListBox::fill() {
     clear();
+    chain_.clear();
     const std::string path = toAnsi(path_);
-    auto add = [this](const QString& text, const std::string& full, int level) {
-        auto* item = new QListWidgetItem(QString(level, QChar(' ')) + text, this);
-        item->setData(kPathRole, fromAnsi(full));
-        return item;
-    };
+    QStringList rows;
 
     // The chain from the root down to the directory itself.
-    add(QStringLiteral("/"), "/", 0);
+    rows.append(QStringLiteral("/"));
+    chain_.push_back(QStringLiteral("/"));
     int level = 0;
-    std::string prefix;
     std::size_t start = 1;
     while (start < path.size()) {
         std::size_t end = path.find('/', start);
         if (end == std::string::npos)
             end = path.size();
-        const std::string name = path.substr(start, end - start);
-        prefix += "/" + name;
-        add(fromAnsi(name), prefix, ++level);
+        ++level;
+        rows.append(QString(level, QChar(' ')) + fromAnsi(path.substr(start, end - start)));
+        chain_.push_back(fromAnsi(path.substr(0, end)));
         start = end + 1;
     }
-    QListWidgetItem* current = item(count() - 1);
 
-    std::vector<QString> names;
+    subdirectories_.clear();
     for (const std::string& name : fs::subdirectories(path)) {
-        names.push_back(fromAnsi(name));
+        subdirectories_.push_back(fromAnsi(name));
     }
-    std::sort(names.begin(), names.end(), fs::naturalLess);
-    const std::string base = path == "/" ? std::string() : path;
-    for (const QString& name : names) {
-        add(name, base + "/" + toAnsi(name), level + 1);
+    fs::sortNaturally(subdirectories_);
+    const QString indent(level + 1, QChar(' '));
+    rows.reserve(rows.size() + static_cast<qsizetype>(subdirectories_.size()));
+    for (const QString& name : subdirectories_) {
+        rows.append(indent + name);
     }
+    // All rows in one insertion: one by one, the view would lay itself out again for each.
+    addItems(rows);
+    QListWidgetItem* current = item(level);
     setCurrentItem(current);
     scrollToItem(current, QAbstractItemView::PositionAtTop);
 }
@@ -133,11 +142,15 @@ void FileListBox::setPath(const QString& path) {
     for (const std::string& name : fs::matchingFiles(directory, toAnsi(pattern_))) {
         names.push_back(fromAnsi(name));
     }
-    std::sort(names.begin(), names.end(), fs::naturalLess);
+    fs::sortNaturally(names);
     clear();
-    for (const QString& name : names) {
-        addItem(name);
+    // All rows in one insertion: one by one, the view would lay itself out again for each.
+    QStringList rows;
+    rows.reserve(static_cast<qsizetype>(names.size()));
+    for (QString& name : names) {
+        rows.append(std::move(name));
     }
+    addItems(rows);
     setCurrentIndex(QModelIndex());
     clearSelection();
 }

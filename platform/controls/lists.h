@@ -3,6 +3,7 @@
 #include <QListWidget>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/controls/colour.h"
 
@@ -48,6 +49,8 @@ class DirListBox : public ListControl {
     void open(QListWidgetItem* item);
 
     QString path_;
+    std::vector<QString> chain_;           // the directory each row of the chain opens
+    std::vector<QString> subdirectories_;  // the names of the rows after it, in their order
 };
 
 // The file list: the regular files of Path (and links to them) whose names match Pattern
