@@ -5,6 +5,7 @@
 
 #include "app/close_signals.h"
 #include "app/frmKORVEL.h"
+#include "app/start_errors.h"
 
 namespace {
 
@@ -12,9 +13,6 @@ bool isSet(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0';
 }
-
-// The program prints nothing of its own while it runs, and keeps the libraries quiet too.
-void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
 
 }  // namespace
 
@@ -33,7 +31,7 @@ int main(int argc, char** argv) {
             setenv("QT_QPA_PLATFORM", "xcb", 1);
         }
     }
-    qInstallMessageHandler(quiet);
+    installStartMessageHandler();
 
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("korvel"));
