@@ -1,5 +1,5 @@
 # The two commands a new machine needs: `make run` and `make test`.
-.PHONY: deps build run test bench format clean
+.PHONY: deps build run test bench fuzz sanitize soak format clean
 
 deps:
 	scripts/install-deps
@@ -16,6 +16,40 @@ test: build
 
 bench: build
 	build/release/bench/korvel-bench
+
+# Each fuzz target runs for FUZZ_SECONDS. What it finds is written into its seeds folder, where
+# `make test` replays it from then on; what it learns goes to build/fuzz/corpus. The media
+# target also starts from the repository's MP3 files.
+FUZZ_SECONDS ?= 300
+FUZZ_TARGETS := mci ini shortpath text
+fuzz: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz
+	@status=0; for t in $(FUZZ_TARGETS); do \
+	    mkdir -p build/fuzz/corpus/$$t; \
+	    extra=; if [ $$t = mci ] && [ -d tests/platform/corpus ]; then extra=tests/platform/corpus; fi; \
+	    echo "== fuzzing $$t for $(FUZZ_SECONDS) s"; \
+	    TMPDIR=/dev/shm build/fuzz/tests/fuzz/korvel_fuzz_$$t -max_total_time=$(FUZZ_SECONDS) \
+	        -timeout=10 -print_final_stats=1 -artifact_prefix=tests/fuzz/seeds/$$t/ \
+	        build/fuzz/corpus/$$t tests/fuzz/seeds/$$t $$extra 2>build/fuzz/$$t.log; \
+	    result=$$?; grep -E '^(stat::number_of_executed_units|stat::new_units_added)|^(==|SUMMARY|artifact_prefix|Test unit written)' build/fuzz/$$t.log; \
+	    [ $$result -eq 0 ] || { status=1; echo "== $$t: finding kept in tests/fuzz/seeds/$$t (log: build/fuzz/$$t.log)"; }; \
+	done; exit $$status
+
+# The unit and window tests built with AddressSanitizer and UndefinedBehaviorSanitizer; every
+# report fails the run. Reports that come from libraries are named in scripts/sanitizers/.
+sanitize: deps
+	cmake --preset sanitize >/dev/null
+	cmake --build --preset sanitize
+	ctest --preset sanitize
+
+# Long runs that `make test` does not make: play/pause/resume/next/stop cycles through the window,
+# and the player killed while it closes and saves.
+SOAK_CYCLES ?= 10000
+SOAK_KILLS ?= 200
+soak: build
+	build/release/bench/korvel-soak cycles $(SOAK_CYCLES)
+	build/release/bench/korvel-soak kills $(SOAK_KILLS)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
