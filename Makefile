@@ -43,13 +43,14 @@ sanitize: deps
 	cmake --build --preset sanitize
 	ctest --preset sanitize
 
-# Long runs that `make test` does not make: play/pause/resume/next/stop cycles through the window,
-# and the player killed while it closes and saves.
+# Runs that `make test` does not make: play/pause/resume/next/stop cycles through the window, the
+# player killed while it closes and saves, and files and folders that vanish under the window.
 SOAK_CYCLES ?= 10000
 SOAK_KILLS ?= 200
 soak: build
 	build/release/bench/korvel-soak cycles $(SOAK_CYCLES)
 	build/release/bench/korvel-soak kills $(SOAK_KILLS)
+	build/release/bench/korvel-soak faults
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -8,6 +8,10 @@
 //                          closes and saves; its settings file must always be the whole old file
 //                          or the whole new one, and what a kill leaves beside it must be gone
 //                          after the next start.
+//   korvel-soak faults     A file truncated, replaced or deleted while it plays, and a folder
+//                          removed or made unreadable while it is shown: the window must keep
+//                          answering, and the next action must go as it goes for a file or
+//                          folder that is missing.
 //
 // Prints its figures and exits non-zero when a condition fails.
 #include <signal.h>
@@ -20,6 +24,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <string>
@@ -27,9 +32,11 @@
 #include <vector>
 
 #include "app/frmKORVEL.h"
+#include "platform/controls/events.h"
 #include "platform/mci.h"
 #include "platform/program.h"
 #include "platform/text.h"
+#include "support/permissions.h"
 #include "support/temp_dir.h"
 #include "support/tone.h"
 
@@ -265,6 +272,127 @@ int kills(long count) {
     return ok ? 0 : 1;
 }
 
+int faults(int argc, char** argv) {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    const bool bitsBind = korvel::test::permissionBitsBind();
+    korvel::test::TempDir dir;
+    const std::string music = dir / "music";
+    fs::create_directories(music + "/shown");
+    for (const char* name : {"a.mp3", "b.mp3", "c.mp3"}) {
+        korvel::test::writeToneMp3(music + "/" + name, 440, 20.0);
+        korvel::test::writeToneMp3(music + "/shown/" + name, 440, 20.0);
+    }
+    platform::setProgramDirectoryForTesting(dir.path());
+    std::vector<std::string> log;
+    platform::mci::setCommandObserver([&](std::string_view command, MCIERROR result) {
+        log.push_back(std::string(command.substr(0, command.find(' '))) + " " +
+                      std::to_string(result));
+    });
+    frmKORVEL window;
+    bool ok = true;
+    // Runs `fault`, lets the window run a moment, then `action`; reports what the media layer
+    // answered to the action and whether `expected` was among it.
+    auto scenario = [&](const char* name, const std::function<void()>& fault,
+                        const std::function<void()>& action, const std::string& expected) {
+        fault();
+        const auto start = Clock::now();
+        while (Clock::now() - start < std::chrono::milliseconds(300)) {
+            QCoreApplication::processEvents();
+        }
+        log.clear();
+        const auto before = Clock::now();
+        action();
+        QCoreApplication::processEvents();
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - before).count();
+        std::string answers;
+        bool found = expected.empty();
+        for (const std::string& entry : log) {
+            answers += (answers.empty() ? "" : ", ") + entry;
+            found = found || entry == expected;
+        }
+        const bool answered = ms < 1000;
+        ok = ok && found && answered;
+        std::printf("%-44s %6.1f ms  %s%s\n", name, ms, answers.empty() ? "-" : answers.c_str(),
+                    found && answered ? "" : "  FAILED");
+        std::fflush(stdout);
+    };
+    auto select = [&](const std::string& folder, std::int16_t index) {
+        window.Dir1->setPath(platform::fromAnsi(folder));
+        window.File1->setListIndex(index);
+        window.Label5_Click();
+    };
+    auto play = [&] { window.Label5_Click(); };
+    // A file that is not there has no short path, so the open names no file: as it goes for any
+    // missing file.
+    const std::string kMissing = "open " + std::to_string(platform::mci::kMissingDeviceName);
+    scenario(
+        "truncated while it plays, then played again",
+        [&] {
+            select(music, 0);
+            fs::resize_file(music + "/a.mp3", 0);
+        },
+        play, "open 296");
+    scenario(
+        "replaced while it plays, then played again",
+        [&] {
+            select(music, 1);
+            fs::copy_file(music + "/c.mp3", music + "/new.tmp");
+            fs::rename(music + "/new.tmp", music + "/b.mp3");
+        },
+        play, "open 0");
+    scenario(
+        "deleted while it plays, then played again",
+        [&] {
+            select(music, 2);
+            fs::remove(music + "/c.mp3");
+        },
+        play, kMissing);
+    scenario(
+        "deleted while it plays, then paused",
+        [&] {
+            writeFile(music + "/c.mp3", readFile(music + "/b.mp3"));
+            select(music, 2);
+            fs::remove(music + "/c.mp3");
+        },
+        [&] { window.Label6_Click(); }, "pause 0");
+    window.Label6_Click();  // resumed, so that the caption is "pause" again
+    scenario(
+        "folder removed while shown, then next file", [&] { select(music + "/shown", 0); },
+        [&] {
+            fs::remove_all(music + "/shown");
+            window.Label8_Click();
+        },
+        kMissing);
+    scenario(
+        "folder removed while shown, then opened", [] {},
+        // As a double click on its entry does: the control's error goes no further.
+        [&] {
+            platform::raiseEvent(
+                [&] { window.Dir1->setPath(platform::fromAnsi(music + "/shown")); });
+        },
+        "");
+    if (bitsBind) {
+        fs::create_directories(music + "/locked");
+        writeFile(music + "/locked/d.mp3", readFile(music + "/b.mp3"));
+        scenario(
+            "folder made unreadable while shown, then play",
+            [&] {
+                select(music + "/locked", 0);
+                window.Label7_Click();
+                fs::permissions(music + "/locked", fs::perms::none);
+            },
+            play, kMissing);
+        fs::permissions(music + "/locked", fs::perms::owner_all);
+    } else {
+        std::printf("folder made unreadable: not run (permission bits do not bind here)\n");
+    }
+    platform::mci::setCommandObserver({});
+    std::printf("%s\n", ok ? "ok" : "FAILED");
+    return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -276,6 +404,9 @@ int main(int argc, char** argv) {
     if (mode == "kills" && count > 0) {
         return kills(count);
     }
-    std::fprintf(stderr, "usage: korvel-soak cycles N | kills N\n");
+    if (mode == "faults") {
+        return faults(argc, argv);
+    }
+    std::fprintf(stderr, "usage: korvel-soak cycles N | kills N | faults\n");
     return 2;
 }
