@@ -377,8 +377,9 @@ std::string directoryOf(const std::string& path) {
 }
 
 // A new temporary file beside `path`, locked for as long as it is open: the lock tells
-// removeLeftoverIniFiles that a write is still using it. A file removed by that clean-up between
-// its creation and the lock is given up for a new one.
+// removeLeftoverIniFiles that a write is still using it. A file that clean-up removed between its
+// creation and the lock is given up for a new one. Where the file system has no locks the write
+// goes ahead unlocked, and clean-up, which cannot lock either, leaves such files alone.
 int createTemporary(const std::string& path, std::string& temporary) {
     const std::size_t slash = path.rfind('/');
     const std::string prefix = slash == path.npos ? std::string() : path.substr(0, slash + 1);
@@ -389,7 +390,7 @@ int createTemporary(const std::string& path, std::string& temporary) {
             return -1;
         }
         struct stat status {};
-        if (flock(fd, LOCK_EX) == 0 && fstat(fd, &status) == 0 && status.st_nlink > 0) {
+        if (flock(fd, LOCK_EX) != 0 || (fstat(fd, &status) == 0 && status.st_nlink > 0)) {
             return fd;
         }
         close(fd);
