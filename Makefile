@@ -22,7 +22,8 @@ bench: build
 # target also starts from the repository's MP3 files.
 FUZZ_SECONDS ?= 300
 FUZZ_TARGETS := mci ini shortpath text
-fuzz: deps
+fuzz:
+	scripts/install-deps fuzz
 	cmake --preset fuzz >/dev/null
 	cmake --build --preset fuzz
 	@status=0; for t in $(FUZZ_TARGETS); do \
