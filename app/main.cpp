@@ -7,6 +7,7 @@
 #include "app/frmKORVEL.h"
 #include "app/mpris.h"
 #include "app/open_with.h"
+#include "app/start_errors.h"
 
 namespace {
 
@@ -14,9 +15,6 @@ bool isSet(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0';
 }
-
-// The program prints nothing of its own while it runs, and keeps the libraries quiet too.
-void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
 
 }  // namespace
 
@@ -39,7 +37,7 @@ int main(int argc, char** argv) {
             setenv("QT_QPA_PLATFORM", "xcb", 1);
         }
     }
-    qInstallMessageHandler(quiet);
+    installStartMessageHandler();
 
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("korvel"));

@@ -5,8 +5,10 @@
 #define SI_NO_CONVERSION
 #include <SimpleIni.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -366,14 +368,42 @@ mode_t currentUmask() {
     return mask;
 }
 
+constexpr std::string_view kTemporaryPrefix = ".korvel-ini-";
+
+std::string directoryOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == path.npos ? std::string(".")
+                              : (slash == 0 ? std::string("/") : path.substr(0, slash));
+}
+
+// A new temporary file beside `path`, locked for as long as it is open: the lock tells
+// removeLeftoverIniFiles that a write is still using it. A file that clean-up removed between its
+// creation and the lock is given up for a new one. Where the file system has no locks the write
+// goes ahead unlocked, and clean-up, which cannot lock either, leaves such files alone.
+int createTemporary(const std::string& path, std::string& temporary) {
+    const std::size_t slash = path.rfind('/');
+    const std::string prefix = slash == path.npos ? std::string() : path.substr(0, slash + 1);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        temporary = prefix + std::string(kTemporaryPrefix) + "XXXXXX";
+        const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+        if (fd < 0) {
+            return -1;
+        }
+        struct stat status {};
+        if (flock(fd, LOCK_EX) != 0 || (fstat(fd, &status) == 0 && status.st_nlink > 0)) {
+            return fd;
+        }
+        close(fd);
+    }
+    return -1;
+}
+
 // Replaces `path` by a file holding `contents`: a temporary file in the same directory is
 // written, synced and renamed over it, so that a crash leaves the old file or the new one.
 bool replaceFile(const std::string& path, std::string_view contents, mode_t mode,
                  const struct stat* old) {
-    const std::size_t slash = path.rfind('/');
-    std::string temporary =
-        (slash == path.npos ? std::string() : path.substr(0, slash + 1)) + ".korvel-ini-XXXXXX";
-    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    std::string temporary;
+    const int fd = createTemporary(path, temporary);
     if (fd < 0) {
         return false;
     }
@@ -385,17 +415,17 @@ bool replaceFile(const std::string& path, std::string_view contents, mode_t mode
         [[maybe_unused]] const int ignored = fchown(fd, old->st_uid, old->st_gid);
     }
     ok = ok && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
+    // Renamed while still open, so that the lock covers the temporary file until it is gone.
     ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
     if (!ok) {
         unlink(temporary.c_str());
+    }
+    ok = close(fd) == 0 && ok;
+    if (!ok) {
         return false;
     }
     // Make the rename itself durable; the new file is complete whether or not this succeeds.
-    const std::string directory = slash == path.npos
-                                      ? std::string(".")
-                                      : (slash == 0 ? std::string("/") : path.substr(0, slash));
-    const int dirFd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirFd = open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
         fsync(dirFd);
         close(dirFd);
@@ -471,3 +501,41 @@ int WritePrivateProfileStringA(const char* section, const char* key, const char*
     const mode_t mode = exists ? (old.st_mode & 07777) : (0666 & ~currentUmask());
     return replaceFile(path, updated, mode, exists ? &old : nullptr) ? 1 : 0;
 }
+
+namespace platform {
+
+void removeLeftoverIniFiles(const char* fileName) {
+    if (fileName == nullptr || *fileName == '\0') {
+        return;
+    }
+    const std::string directory = directoryOf(targetOf(fileName));
+    const int dirFd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* entries = dirFd < 0 ? nullptr : fdopendir(dirFd);
+    if (entries == nullptr) {
+        if (dirFd >= 0) {
+            close(dirFd);
+        }
+        return;
+    }
+    while (const dirent* entry = readdir(entries)) {
+        const std::string_view name = entry->d_name;
+        if (!name.starts_with(kTemporaryPrefix) || name.size() != kTemporaryPrefix.size() + 6) {
+            continue;
+        }
+        const int fd =
+            openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) {
+            continue;
+        }
+        // A write still under way holds the lock; only a file nobody holds is left over.
+        struct stat status {};
+        if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+            flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            unlinkat(dirFd, entry->d_name, 0);
+        }
+        close(fd);
+    }
+    closedir(entries);
+}
+
+}  // namespace platform

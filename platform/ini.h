@@ -45,3 +45,13 @@ std::uint32_t GetPrivateProfileStringA(const char* section, const char* key, con
 
 int WritePrivateProfileStringA(const char* section, const char* key, const char* value,
                                const char* fileName);
+
+namespace platform {
+
+// Removes the temporary files that writes left beside `fileName` when the program was killed
+// before it could rename or remove them. A temporary file that a write still under way is using
+// (in this process or another) is locked by that write and stays. Called before the settings are
+// read at start, so whatever a crash left behind is cleaned up by the next start.
+void removeLeftoverIniFiles(const char* fileName);
+
+}  // namespace platform

@@ -107,19 +107,29 @@ QString IniWrite(const QString& section, const QString& key, const QString& valu
     return QString();
 }
 
-QString SettingsFile() {
+namespace {
+
+std::string settingsPath() {
     const std::string programDirectory = platform::programDirectory();
     const std::string beside = joinPath(programDirectory, "korvel.ini");
     if (canKeepSettingsIn(programDirectory, beside)) {
-        return platform::fromAnsi(beside);
+        return beside;
     }
     const std::string home = configHome();
     if (home.empty()) {
-        return platform::fromAnsi(beside);  // nowhere better; writes there are lost
+        return beside;  // nowhere better; writes there are lost
     }
     const std::string directory = joinPath(home, "korvel");
     makeDirectories(directory);
-    return platform::fromAnsi(joinPath(directory, "korvel.ini"));
+    return joinPath(directory, "korvel.ini");
+}
+
+}  // namespace
+
+QString SettingsFile() {
+    const std::string path = settingsPath();
+    platform::removeLeftoverIniFiles(path.c_str());
+    return platform::fromAnsi(path);
 }
 
 }  // namespace Tivoran

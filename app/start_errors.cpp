@@ -1,0 +1,154 @@
+#include "app/start_errors.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QList>
+#include <QString>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The platform plugin says why it failed in a warning just before Qt's fatal message, which only
+// says that no plugin could be loaded; the first such warning is the reason worth showing.
+QByteArray& platformReason() {
+    static QByteArray reason;
+    return reason;
+}
+
+QByteArray oneLine(const QString& text) {
+    QByteArray line = text.trimmed().toLocal8Bit();
+    line.replace('\n', ' ');
+    line.replace('\r', ' ');
+    return line;
+}
+
+QByteArray environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value == nullptr ? QByteArray() : QByteArray(value);
+}
+
+// The display the start needed, as the user would name it, and the platform plugin that was to
+// reach it when it is not the one the display implies.
+QByteArray displayName() {
+    const QByteArray platform = environment("QT_QPA_PLATFORM");
+    const QByteArray x11 = environment("DISPLAY");
+    const QByteArray wayland = environment("WAYLAND_DISPLAY");
+    QByteArray name;
+    if (platform.startsWith("wayland") || (!platform.startsWith("xcb") && x11.isEmpty())) {
+        name =
+            "Wayland display \"" + (wayland.isEmpty() ? QByteArray("wayland-0") : wayland) + "\"";
+    } else {
+        name = "X display \"" + x11 + "\"";
+    }
+    if (!platform.isEmpty() && !platform.startsWith("xcb") && !platform.startsWith("wayland")) {
+        name += " (platform plugin \"" + platform + "\")";
+    }
+    return name;
+}
+
+void print(const QByteArray& line) {
+    const QByteArray text = "korvel: " + line + "\n";
+    [[maybe_unused]] const ssize_t n = write(STDERR_FILENO, text.constData(), text.size());
+}
+
+[[noreturn]] void cannotStart(const QByteArray& reason) {
+    print("cannot open the " + displayName() + ": " + reason);
+    // Qt aborts when a fatal message's handler returns; ending here leaves no core file behind.
+    _exit(1);
+}
+
+// Critical messages raised while the application starts are held: when the start fails they are
+// the reason the one line gives, and when it succeeds they are printed once it has.
+QList<QByteArray>& heldMessages() {
+    static QList<QByteArray> held;
+    return held;
+}
+
+void printHeldMessages() {
+    for (const QByteArray& line : heldMessages()) {
+        print(line);
+    }
+    heldMessages().clear();
+}
+Q_COREAPP_STARTUP_FUNCTION(printHeldMessages)
+
+// The Wayland client library prints its own complaint when it cannot connect, before Qt can say
+// anything, so where Wayland is the only way to a display its socket is tried here first.
+void checkWaylandDisplay() {
+    const QByteArray platform = environment("QT_QPA_PLATFORM");
+    const bool x11 = !environment("DISPLAY").isEmpty();
+    const bool waylandOnly = platform.startsWith("wayland") ? !platform.contains("xcb") || !x11
+                                                            : platform.isEmpty() && !x11;
+    if (!waylandOnly) {
+        return;
+    }
+    QByteArray socketPath = environment("WAYLAND_DISPLAY");
+    if (socketPath.isEmpty()) {
+        socketPath = "wayland-0";
+    }
+    if (!socketPath.startsWith('/')) {
+        const QByteArray runtime = environment("XDG_RUNTIME_DIR");
+        if (runtime.isEmpty()) {
+            cannotStart("XDG_RUNTIME_DIR is not set, so its socket cannot be found");
+        }
+        socketPath = runtime + "/" + socketPath;
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (static_cast<std::size_t>(socketPath.size()) >= sizeof address.sun_path) {
+        cannotStart("the path of its socket is too long");
+    }
+    std::memcpy(address.sun_path, socketPath.constData(),
+                static_cast<std::size_t>(socketPath.size()));
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        const int error = errno;
+        close(fd);
+        cannotStart(socketPath + ": " + std::strerror(error));
+    }
+    if (fd >= 0) {
+        close(fd);
+    }
+}
+
+void handleMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    switch (type) {
+        case QtDebugMsg:
+        case QtInfoMsg:
+        case QtWarningMsg:
+            if (platformReason().isEmpty() && context.category != nullptr &&
+                std::strncmp(context.category, "qt.qpa", 6) == 0) {
+                platformReason() = oneLine(message);
+            }
+            return;
+        case QtCriticalMsg:
+            if (!QCoreApplication::startingUp()) {
+                print(oneLine(message));
+                return;
+            }
+            if (platformReason().isEmpty()) {
+                platformReason() = oneLine(message);
+            }
+            heldMessages().append(oneLine(message));
+            return;
+        case QtFatalMsg:
+            if (!QCoreApplication::startingUp()) {
+                print(oneLine(message));
+                _exit(1);
+            }
+            cannotStart(platformReason().isEmpty() ? oneLine(message) : platformReason());
+    }
+}
+
+}  // namespace
+
+void installStartMessageHandler() {
+    qInstallMessageHandler(handleMessage);
+    checkWaylandDisplay();
+}
