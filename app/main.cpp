@@ -1,7 +1,10 @@
 #include <QApplication>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
 
 #include "app/close_signals.h"
 #include "app/frmKORVEL.h"
@@ -15,6 +18,26 @@ bool isSet(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0';
 }
+
+// Runs `then` once, after the first paint of `widget`: the window is what the user waits for, so
+// what can wait (joining the session bus takes a round trip, or more where no bus runs) comes
+// after.
+class AfterFirstPaint : public QObject {
+  public:
+    AfterFirstPaint(QWidget& widget, std::function<void()> then) : then_(std::move(then)) {
+        widget.installEventFilter(this);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && then_) {
+            watched->removeEventFilter(this);
+            QTimer::singleShot(0, this, std::exchange(then_, {}));
+        }
+        return false;
+    }
+
+  private:
+    std::function<void()> then_;
+};
 
 }  // namespace
 
@@ -48,7 +71,8 @@ int main(int argc, char** argv) {
     }
 
     frmKORVEL window;
-    Mpris mpris(window);
+    std::unique_ptr<Mpris> mpris;
+    AfterFirstPaint joinBus(window, [&] { mpris = std::make_unique<Mpris>(window); });
     openwith::openInWindow(window, openWith.request.path);
     CloseSignals closeSignals;
     QObject::connect(&closeSignals, &CloseSignals::closeRequested, &window,
