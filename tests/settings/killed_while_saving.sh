@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The player killed with SIGKILL at random moments while it closes and saves: korvel.ini is always
+# the whole old file or the whole new one, and the next start removes any temporary file a kill
+# left beside it. (`make soak` makes the long run of this.)
+# Usage: killed_while_saving.sh KORVEL COUNT
+set -euo pipefail
+T=$(mktemp -d) && trap 'rm -rf "$T"' EXIT
+cp "$1" "$T/korvel" && mkdir "$T/music"
+old() { printf '; kept\r\n[korvel]\r\npath=%s\r\n# end\r\n' "$T/music/gone$1"; }
+new=$(printf '; kept\r\n[korvel]\r\npath=%s\r\n# end\r\n' "$T/music")
+start() {  # the player is up once it catches SIGTERM
+    (cd "$T/music" && exec env -i HOME="$T" QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy "$T/korvel" 2>/dev/null) &
+    pid=$!
+    until [ "$(readlink /proc/$pid/exe)" = "$T/korvel" ] &&
+        ((0x$(awk '/^SigCgt/ {print $2}' /proc/$pid/status) & 1 << 14)); do sleep 0.002; done
+}
+leftovers() { find "$T" -maxdepth 1 -name '.korvel-ini-*'; }
+left=""
+for i in $(seq "$2"); do
+    old "$i" >"$T/korvel.ini"
+    start
+    [ -z "$left" ] || [ -z "$(leftovers)" ] || { echo "FAILED: $left outlived the next start" >&2; exit 1; }
+    kill -TERM $pid
+    sleep "$(printf '0.%03d' $((RANDOM % 35)))"  # a close takes about 20 ms
+    kill -KILL $pid 2>/dev/null || true
+    wait $pid 2>/dev/null || true
+    now=$(cat "$T/korvel.ini")
+    [ "$now" = "$(old "$i")" ] || [ "$now" = "$new" ] || { echo "FAILED: torn settings: $now" >&2; exit 1; }
+    left=$(leftovers)
+done
+start
+kill -TERM $pid && wait $pid
+[ -z "$(leftovers)" ] || { echo "FAILED: a temporary file outlived the next start" >&2; exit 1; }
