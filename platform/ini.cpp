@@ -5,10 +5,10 @@
 #define SI_NO_CONVERSION
 #include <SimpleIni.h>
 
-#include <dirent.h>
+#include <QSaveFile>
+#include <QString>
+
 #include <fcntl.h>
-#include <stdlib.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,17 +94,23 @@ std::optional<std::string> keyName(const char* key) {
 
 enum class ReadOutcome { kRead, kMissing, kFailed };
 
-// The whole file as bytes. A file that does not exist is not an error: writing creates it. Any
-// other failure (no permission, a directory, not a regular file) is, so that a file we cannot
-// read is never replaced by one that has lost its contents.
-ReadOutcome readWholeFile(const char* path, std::string& contents) {
+// The whole file as bytes, and what it is. A file that does not exist is not an error: writing
+// creates it. Anything else that stops the read is (no permission, a directory, a FIFO, a device),
+// so that a file we cannot read is never replaced by one that has lost its contents. Only a
+// regular file is read, and the open never waits: a FIFO with no writer would otherwise hold the
+// program for good.
+ReadOutcome readWholeFile(const char* path, std::string& contents, struct stat* status) {
     contents.clear();
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    // A look at the name first spares device nodes from being opened at all; the check on the
+    // descriptor is the one that counts, as the name may change in between.
+    if (stat(path, status) == 0 && !S_ISREG(status->st_mode)) {
+        return ReadOutcome::kFailed;
+    }
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         return errno == ENOENT ? ReadOutcome::kMissing : ReadOutcome::kFailed;
     }
-    struct stat status {};
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (fstat(fd, status) != 0 || !S_ISREG(status->st_mode)) {
         close(fd);
         return ReadOutcome::kFailed;
     }
@@ -335,115 +341,68 @@ std::string edit(const std::string& contents, const std::string& section, const 
     return result;
 }
 
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-mode_t currentUmask() {
-    // Reading the mask from /proc leaves it alone; umask(2) can only read it by changing it.
-    if (FILE* status = std::fopen("/proc/self/status", "re")) {
-        char line[256];
-        unsigned mask = 0;
-        bool found = false;
-        while (!found && std::fgets(line, sizeof line, status) != nullptr) {
-            found = std::sscanf(line, "Umask: %o", &mask) == 1;
-        }
-        std::fclose(status);
-        if (found) {
-            return static_cast<mode_t>(mask);
-        }
-    }
-    const mode_t mask = umask(022);
-    umask(mask);
-    return mask;
-}
-
-constexpr std::string_view kTemporaryPrefix = ".korvel-ini-";
-
 std::string directoryOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == path.npos ? std::string(".")
                               : (slash == 0 ? std::string("/") : path.substr(0, slash));
 }
 
-// A new temporary file beside `path`, locked for as long as it is open: the lock tells
-// removeLeftoverIniFiles that a write is still using it. A file that clean-up removed between its
-// creation and the lock is given up for a new one. Where the file system has no locks the write
-// goes ahead unlocked, and clean-up, which cannot lock either, leaves such files alone.
-int createTemporary(const std::string& path, std::string& temporary) {
-    const std::size_t slash = path.rfind('/');
-    const std::string prefix = slash == path.npos ? std::string() : path.substr(0, slash + 1);
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        temporary = prefix + std::string(kTemporaryPrefix) + "XXXXXX";
-        const int fd = mkostemp(temporary.data(), O_CLOEXEC);
-        if (fd < 0) {
-            return -1;
-        }
-        struct stat status {};
-        if (flock(fd, LOCK_EX) != 0 || (fstat(fd, &status) == 0 && status.st_nlink > 0)) {
-            return fd;
-        }
-        close(fd);
-    }
-    return -1;
-}
-
-// Replaces `path` by a file holding `contents`: a temporary file in the same directory is
-// written, synced and renamed over it, so that a crash leaves the old file or the new one.
-bool replaceFile(const std::string& path, std::string_view contents, mode_t mode,
-                 const struct stat* old) {
-    std::string temporary;
-    const int fd = createTemporary(path, temporary);
-    if (fd < 0) {
+// Replaces `path` by a file holding `contents`, whole or not at all. QSaveFile writes a
+// temporary file that has no name until it is complete and synced (O_TMPFILE where the file
+// system offers it), then puts it in place with a rename, so a kill at any moment leaves the old
+// file or the new one, and nothing beside it that anyone would have to clean up. It keeps the
+// old file's permission bits; the owner is kept where we may (root editing another user's
+// file), so that the user can still write it.
+bool replaceFile(const std::string& path, std::string_view contents, const struct stat* old) {
+    QSaveFile file(QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size())));
+    // Unbuffered, so that a short write (a full disk, the file size limit) shows in the count
+    // write() returns: QSaveFile commits what a failing flush of its own buffer left, cut short.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         return false;
     }
-    // write(2) keeps no buffer of its own, so fsync alone carries the data to the disk.
-    bool ok = writeAll(fd, contents) && fchmod(fd, mode) == 0;
-    if (ok && old != nullptr && (old->st_uid != geteuid() || old->st_gid != getegid())) {
-        // Keep the owner where we may (root editing another user's file), so that the user can
-        // still write it; where we may not, the new file is ours.
-        [[maybe_unused]] const int ignored = fchown(fd, old->st_uid, old->st_gid);
+    if (old != nullptr && (old->st_uid != geteuid() || old->st_gid != getegid())) {
+        [[maybe_unused]] const int ignored = fchown(file.handle(), old->st_uid, old->st_gid);
     }
-    ok = ok && fsync(fd) == 0;
-    // Renamed while still open, so that the lock covers the temporary file until it is gone.
-    ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        unlink(temporary.c_str());
+    // QSaveFile renames without syncing first, and after a power cut the new name could then
+    // stand for an empty file; so the data goes to the disk before the rename, and the rename
+    // itself after it.
+    if (file.write(contents.data(), static_cast<qint64>(contents.size())) !=
+            static_cast<qint64>(contents.size()) ||
+        fsync(file.handle()) != 0) {
+        file.cancelWriting();
     }
-    ok = close(fd) == 0 && ok;
-    if (!ok) {
+    if (!file.commit()) {
         return false;
     }
-    // Make the rename itself durable; the new file is complete whether or not this succeeds.
-    const int dirFd = open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        fsync(dirFd);
-        close(dirFd);
+    const int directory = open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory >= 0) {
+        fsync(directory);
+        close(directory);
     }
     return true;
 }
 
-// The file a write replaces: a symbolic link is followed, so that the link stays a link.
-std::string targetOf(const char* fileName) {
-    struct stat status {};
-    if (lstat(fileName, &status) == 0 && S_ISLNK(status.st_mode)) {
-        if (char* resolved = realpath(fileName, nullptr)) {
-            std::string target(resolved);
-            std::free(resolved);
-            return target;
+// The file a write replaces and a read reads: a symbolic link is followed to its end, also when
+// that end does not exist yet, so that a link stays a link and the file is made where it points.
+std::string targetOf(std::string path) {
+    for (int depth = 0; depth < 40; ++depth) {
+        struct stat status {};
+        if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+            return path;
         }
+        std::string target(static_cast<std::size_t>(PATH_MAX), '\0');
+        const ssize_t n = readlink(path.c_str(), target.data(), target.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) {
+            return path;
+        }
+        target.resize(static_cast<std::size_t>(n));
+        if (target.front() != '/') {
+            const std::size_t slash = path.rfind('/');
+            target = (slash == path.npos ? std::string() : path.substr(0, slash + 1)) + target;
+        }
+        path = std::move(target);
     }
-    return fileName;
+    return path;  // a loop of links: the write below cannot make it and fails
 }
 
 }  // namespace
@@ -454,8 +413,9 @@ std::uint32_t GetPrivateProfileStringA(const char* section, const char* key, con
     const auto sectionText = sectionName(section);
     const auto keyText = keyName(key);
     std::string contents;
+    struct stat status {};
     if (!sectionText || !keyText || fileName == nullptr ||
-        readWholeFile(fileName, contents) != ReadOutcome::kRead) {
+        readWholeFile(targetOf(fileName).c_str(), contents, &status) != ReadOutcome::kRead) {
         return copyOut(fallback, buffer, size);
     }
     const auto value = lookUp(contents, *sectionText, *keyText);
@@ -473,15 +433,12 @@ int WritePrivateProfileStringA(const char* section, const char* key, const char*
     const std::string path = targetOf(fileName);
 
     std::string contents;
-    const ReadOutcome read = readWholeFile(path.c_str(), contents);
+    struct stat old {};
+    const ReadOutcome read = readWholeFile(path.c_str(), contents, &old);
     if (read == ReadOutcome::kFailed) {
         return 0;
     }
-    struct stat old {};
-    const bool exists = read == ReadOutcome::kRead && stat(path.c_str(), &old) == 0;
-    if (read == ReadOutcome::kRead && !exists) {
-        return 0;
-    }
+    const bool exists = read == ReadOutcome::kRead;
     // A file the user made read-only stays as it is, although replacing it through its
     // directory would be allowed.
     if (exists && access(path.c_str(), W_OK) != 0) {
@@ -498,44 +455,5 @@ int WritePrivateProfileStringA(const char* section, const char* key, const char*
     if (exists && updated == contents) {
         return 1;
     }
-    const mode_t mode = exists ? (old.st_mode & 07777) : (0666 & ~currentUmask());
-    return replaceFile(path, updated, mode, exists ? &old : nullptr) ? 1 : 0;
+    return replaceFile(path, updated, exists ? &old : nullptr) ? 1 : 0;
 }
-
-namespace platform {
-
-void removeLeftoverIniFiles(const char* fileName) {
-    if (fileName == nullptr || *fileName == '\0') {
-        return;
-    }
-    const std::string directory = directoryOf(targetOf(fileName));
-    const int dirFd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* entries = dirFd < 0 ? nullptr : fdopendir(dirFd);
-    if (entries == nullptr) {
-        if (dirFd >= 0) {
-            close(dirFd);
-        }
-        return;
-    }
-    while (const dirent* entry = readdir(entries)) {
-        const std::string_view name = entry->d_name;
-        if (!name.starts_with(kTemporaryPrefix) || name.size() != kTemporaryPrefix.size() + 6) {
-            continue;
-        }
-        const int fd =
-            openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0) {
-            continue;
-        }
-        // A write still under way holds the lock; only a file nobody holds is left over.
-        struct stat status {};
-        if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
-            flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            unlinkat(dirFd, entry->d_name, 0);
-        }
-        close(fd);
-    }
-    closedir(entries);
-}
-
-}  // namespace platform

@@ -4,6 +4,9 @@
 
 // Our INI functions, with the Windows semantics the settings rely on.
 //
+// Only a regular file is read or replaced, and neither ever waits: a FIFO, a device or a directory
+// under the name (or at the end of a link) reads as a missing file, and a write to it is refused.
+//
 // Reading: sections and keys match case-insensitively (ASCII letters); blanks around names and
 // values are ignored; one pair of double quotes around a value is stripped; LF, CRLF and lone CR
 // line ends are all accepted, and a leading UTF-8 byte order mark is skipped. Lines whose first
@@ -20,9 +23,11 @@
 // that name; a new section goes at the end of the file, after a blank line. Added lines use the
 // file's own line end (LF for a new file). A value with blanks at either end, or one that starts
 // and ends with a double quote, is written inside one more pair of quotes so that it reads back
-// unchanged. The file is replaced atomically (a temporary file beside it is written, synced and
-// renamed over it, keeping the old file's permission bits), so a crash leaves the old file or the
-// new one, never a torn one; a symbolic link is followed and stays a link. A value holding a line
+// unchanged. The file is replaced atomically through Qt's QSaveFile (a temporary file with no
+// name, where the file system allows, is written, synced and renamed over it, keeping the old
+// file's permission bits), so a crash leaves the old file or the new one, never a torn one, and
+// no temporary file for anyone to clean up. A symbolic link is followed to its end and stays a
+// link, also when its target does not exist yet: the target is made. A value holding a line
 // break is refused (it would inject lines), as is a section or key holding a line break, a
 // section holding "]", a key holding "=" or starting with "[", ";" or "#", and an empty section
 // or key; so is a null argument (the Windows forms that delete a key or section are not
@@ -45,13 +50,3 @@ std::uint32_t GetPrivateProfileStringA(const char* section, const char* key, con
 
 int WritePrivateProfileStringA(const char* section, const char* key, const char* value,
                                const char* fileName);
-
-namespace platform {
-
-// Removes the temporary files that writes left beside `fileName` when the program was killed
-// before it could rename or remove them. A temporary file that a write still under way is using
-// (in this process or another) is locked by that write and stays. Called before the settings are
-// read at start, so whatever a crash left behind is cleaned up by the next start.
-void removeLeftoverIniFiles(const char* fileName);
-
-}  // namespace platform

@@ -35,12 +35,13 @@ bool exists(const std::string& path) {
 
 // Settings are written by replacing the file through its directory (a temporary file renamed
 // over it), so the directory must be writable, and an existing file must be writable too
-// because the write refuses a file the user made read-only.
+// because the write refuses a file the user made read-only. A link that points nowhere yet is
+// kept: the first save makes its target.
 bool canKeepSettingsIn(const std::string& directory, const std::string& file) {
     if (access(directory.c_str(), W_OK | X_OK) != 0) {
         return false;
     }
-    return !exists(file) || access(file.c_str(), W_OK) == 0;
+    return !exists(file) || access(file.c_str(), W_OK) == 0 || errno == ENOENT;
 }
 
 std::string homeDirectory() {
@@ -127,9 +128,7 @@ std::string settingsPath() {
 }  // namespace
 
 QString SettingsFile() {
-    const std::string path = settingsPath();
-    platform::removeLeftoverIniFiles(path.c_str());
-    return platform::fromAnsi(path);
+    return platform::fromAnsi(settingsPath());
 }
 
 }  // namespace Tivoran

@@ -19,8 +19,8 @@ QString IniWrite(const QString& section, const QString& key, const QString& valu
 // Where the settings live: "korvel.ini" beside the program when it can be written there, else
 // "korvel/korvel.ini" under the user's configuration directory ($XDG_CONFIG_HOME, or ~/.config),
 // which is created when missing. Reading and writing use the same rule, so a value written is
-// the value read at the next start. What a save cut short by a crash left beside the file is
-// removed here, so the next start cleans up after it.
+// the value read at the next start. Nothing beside the file is touched: a save leaves nothing
+// behind, even when it is cut short.
 QString SettingsFile();
 
 }  // namespace Tivoran

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "support/support.h"
@@ -126,6 +128,50 @@ TEST(Ini, TheFileIsReplacedWholeOrNotAtAll) {
     EXPECT_EQ(ok, 0);
     EXPECT_EQ(readBytes(file), "[korvel]\npath=/new\n");
     EXPECT_EQ(entriesIn(dir.path()), 1) << "a temporary file was left behind";
+}
+
+// Only a regular file is read or replaced, and nothing ever waits on one that is not: a FIFO
+// with no writer would hold the start for good. A link is followed and stays a link, also when
+// its target is not there yet.
+TEST(Ini, OnlyARegularFileIsReadOrReplacedAndLinksStayLinks) {
+    struct Row {
+        const char* what;
+        std::function<void(const std::string& file, const std::string& dir)> make;
+        int written;
+        mode_t typeAfter;  // of what the name leads to
+    };
+    const auto link = [](const char* target) {
+        return [target](const std::string& file, const std::string&) {
+            ASSERT_EQ(symlink(target, file.c_str()), 0);
+        };
+    };
+    const std::vector<Row> rows = {
+        {"a FIFO", [](auto& f, auto&) { ASSERT_EQ(mkfifo(f.c_str(), 0600), 0); }, 0, S_IFIFO},
+        {"a link to a FIFO",
+         [](auto& f, auto& d) {
+             ASSERT_EQ(mkfifo((d + "/fifo").c_str(), 0600), 0);
+             ASSERT_EQ(symlink("fifo", f.c_str()), 0);
+         },
+         0, S_IFIFO},
+        {"a folder", [](auto& f, auto&) { ASSERT_EQ(mkdir(f.c_str(), 0700), 0); }, 0, S_IFDIR},
+        {"a link to a device", link("/dev/null"), 0, S_IFCHR},
+        {"a link to nothing yet", link("real.ini"), 1, S_IFREG},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempDir dir;
+        const std::string file = dir / "korvel.ini";
+        row.make(file, dir.path());
+        EXPECT_EQ(readValue(file, "path"), "<default>");
+        EXPECT_EQ(WritePrivateProfileStringA("korvel", "path", "/new", file.c_str()), row.written);
+        struct stat after {};
+        ASSERT_EQ(stat(file.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode & S_IFMT, row.typeAfter);
+        if (row.written != 0) {
+            EXPECT_EQ(readBytes(dir / "real.ini"), "[korvel]\npath=/new\n");
+            EXPECT_TRUE(std::filesystem::is_symlink(file)) << "the link was replaced";
+        }
+    }
 }
 
 }  // namespace

@@ -1,6 +1,11 @@
 #include "settings/tivoran_settings.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
 
 #include "platform/program.h"
 #include "platform/text.h"
@@ -30,6 +35,35 @@ TEST(Settings, TheChosenFileKeepsALongPathWhole) {
         Tivoran::IniWrite("korvel", "path", value, file);
         EXPECT_EQ(Tivoran::IniRead("korvel", "path", file), value);
     }
+}
+
+// A start and a save touch nothing beside the settings file that the program did not make:
+// files named like a temporary file, one another user owns, one another process holds locked.
+TEST(Settings, AStartAndASaveLeaveEveryOtherFileAlone) {
+    TempDir dir;
+    platform::setProgramDirectoryForTesting(dir.path());
+    const std::vector<std::string> names = {
+        ".korvel-ini-backup", ".korvel-ini-keepme", ".korvel-ini-README", ".korvel-ini-Ab12Cd",
+        ".korvel-ini-locked", "korvel.ini.Ab12Cd",  ".korvel-ini-theirs"};
+    for (const std::string& name : names) {
+        std::ofstream(dir / name) << name;
+    }
+    const int held = open((dir / ".korvel-ini-locked").c_str(), O_RDWR);
+    ASSERT_EQ(lockf(held, F_LOCK, 0), 0);
+    if (geteuid() == 0) {  // another user's private file, as root meets it
+        ASSERT_EQ(chown((dir / ".korvel-ini-theirs").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(chmod((dir / ".korvel-ini-theirs").c_str(), 0600), 0);
+    }
+    const QString file = Tivoran::SettingsFile();
+    Tivoran::IniWrite("korvel", "path", "/music", file);
+    EXPECT_EQ(Tivoran::IniRead("korvel", "path", file), "/music");
+    close(held);
+    for (const std::string& name : names) {
+        std::stringstream kept;
+        kept << std::ifstream(dir / name).rdbuf();
+        EXPECT_EQ(kept.str(), name);
+    }
+    EXPECT_EQ(entriesIn(dir.path()), static_cast<long>(names.size()) + 1);
 }
 
 }  // namespace
