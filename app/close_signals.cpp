@@ -9,25 +9,27 @@
 
 namespace {
 
-int pipeEnds[2] = {-1, -1};
+int ends[2] = {-1, -1};
 
 void onSignal(int) {
     const int saved = errno;
     const char byte = 1;
-    [[maybe_unused]] const ssize_t n = write(pipeEnds[1], &byte, 1);
+    [[maybe_unused]] const ssize_t n = write(ends[1], &byte, 1);
     errno = saved;
 }
 
 }  // namespace
 
+bool CloseSignals::install() {
+    return ends[0] >= 0 ||
+           socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, ends) == 0;
+}
+
 CloseSignals::CloseSignals(QObject* parent) : QObject(parent) {
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, pipeEnds) != 0) {
-        return;
-    }
-    notifier_ = new QSocketNotifier(pipeEnds[0], QSocketNotifier::Read, this);
+    notifier_ = new QSocketNotifier(ends[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] {
         char buffer[16];
-        while (read(pipeEnds[0], buffer, sizeof buffer) > 0) {
+        while (read(ends[0], buffer, sizeof buffer) > 0) {
         }
         emit closeRequested();
     });

@@ -216,11 +216,11 @@ void frmKORVEL::Label7_Click() {
 }
 
 void frmKORVEL::Label8_Click() {
-    const auto last = static_cast<std::int16_t>(File1->ListCount() - 1);
+    const int last = File1->ListCount() - 1;
     if (File1->ListIndex() == last) {
         return;
     }
-    File1->setListIndex(static_cast<std::int16_t>(File1->ListIndex() + 1));
+    File1->setListIndex(File1->ListIndex() + 1);
     playSelected(QStringLiteral("/"));
 }
 
@@ -229,7 +229,7 @@ void frmKORVEL::Label9_Click() {
     if (File1->ListIndex() <= 0) {
         return;
     }
-    File1->setListIndex(static_cast<std::int16_t>(File1->ListIndex() - 1));
+    File1->setListIndex(File1->ListIndex() - 1);
     playSelected(QStringLiteral("/"));
 }
 

@@ -46,8 +46,25 @@ int main(int argc, char** argv) {
     if (openWith.exit) {
         return *openWith.exit;
     }
+    // First, while descriptors are surely there to be had: without it a SIGTERM would end the
+    // player without saving.
+    if (!CloseSignals::install()) {
+        std::fputs("korvel: cannot set up the handling of close signals: too many open files\n",
+                   stderr);
+        return 1;
+    }
+    // Every argument is a path, so Qt sees none of them: a file named "-reverse" is a file.
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
     if (!isSet("QT_QPA_PLATFORM")) {
         if (!isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY")) {
+            // Handing a file to a running player needs only the session bus.
+            if (openWith.request.isFile) {
+                QCoreApplication bus(qtArgc, qtArgv);
+                if (openwith::handOver(openWith.request)) {
+                    return 0;
+                }
+            }
             std::fputs(
                 "korvel: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set); "
                 "start it from a desktop session\n",
@@ -62,7 +79,7 @@ int main(int argc, char** argv) {
     }
     installStartMessageHandler();
 
-    QApplication app(argc, argv);
+    QApplication app(qtArgc, qtArgv);
     app.setApplicationName(QStringLiteral("korvel"));
     app.setDesktopFileName(QStringLiteral("korvel"));
 
@@ -73,7 +90,7 @@ int main(int argc, char** argv) {
     frmKORVEL window;
     std::unique_ptr<Mpris> mpris;
     AfterFirstPaint joinBus(window, [&] { mpris = std::make_unique<Mpris>(window); });
-    openwith::openInWindow(window, openWith.request.path);
+    openwith::openInWindow(window, openWith.request.path, /*folderAllowed=*/true);
     CloseSignals closeSignals;
     QObject::connect(&closeSignals, &CloseSignals::closeRequested, &window,
                      &frmKORVEL::unloadWindow);

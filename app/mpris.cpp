@@ -308,7 +308,7 @@ void Mpris::stop() {
 
 void Mpris::openUri(const QString& uri) {
     const std::optional<std::string> path = openwith::pathOfUri(uri);
-    if (!path || !openwith::openInWindow(window_, *path)) {
+    if (!path || !openwith::openInWindow(window_, *path, /*folderAllowed=*/false)) {
         if (calledFromDBus()) {
             sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("cannot open ") + uri);
         }

@@ -1,6 +1,7 @@
 #include "app/open_with.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -43,9 +44,27 @@ std::optional<std::string> absolute(const std::string& path) {
     return std::string(resolved);
 }
 
+// One line, whatever the name holds: a line break or an escape sequence in it is shown, not
+// obeyed.
 Parsed refuse(const char* what, const char* why) {
-    std::fprintf(stderr, "korvel: %s: %s\n", what, why);
+    std::fprintf(stderr, "korvel: %s: %s\n", platform::printable(what).c_str(), why);
     return {{}, 2};
+}
+
+// Only a folder, or a regular file that can be read, is something the lists can show: a device,
+// a FIFO or a socket is not a file to play, and opening one could wait for ever.
+const char* whyNotOpenable(const std::string& path, bool folderAllowed) {
+    struct stat info {};
+    if (path.empty() || stat(path.c_str(), &info) != 0) {
+        return std::strerror(path.empty() ? ENOENT : errno);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return folderAllowed ? nullptr : "is a folder";
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return "not a regular file";
+    }
+    return access(path.c_str(), R_OK) == 0 ? nullptr : std::strerror(errno);
 }
 
 }  // namespace
@@ -59,11 +78,11 @@ Parsed parseArguments(int argc, char** argv) {
         return {{}, 2};
     }
     const std::string argument = argv[1];
-    struct stat info {};
-    if (argument.empty() || stat(argument.c_str(), &info) != 0) {
-        return refuse(argv[1], std::strerror(argument.empty() ? ENOENT : errno));
+    if (const char* why = whyNotOpenable(argument, true)) {
+        return refuse(argv[1], why);
     }
-    if (S_ISDIR(info.st_mode)) {
+    struct stat info {};
+    if (stat(argument.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
         const std::optional<std::string> folder = absolute(argument);
         return folder ? Parsed{{*folder, false}, std::nullopt}
                       : refuse(argv[1], std::strerror(errno));
@@ -93,32 +112,59 @@ bool handOver(const Request& request) {
     return bus.call(call, QDBus::Block, kHandOverTimeoutMs).type() == QDBusMessage::ReplyMessage;
 }
 
-bool openInWindow(frmKORVEL& window, const std::string& path) {
-    struct stat info {};
-    if (path.empty() || path[0] != '/' || stat(path.c_str(), &info) != 0) {
-        return false;
-    }
-    const bool isFolder = S_ISDIR(info.st_mode);
-    const Split parts = split(path);
-    const QString folder = platform::fromAnsi(isFolder ? path : parts.folder);
+namespace {
+
+// Shows `folder` in both lists; false, with the lists as they were, when they cannot show it.
+bool showFolder(frmKORVEL& window, const QString& folder) {
     try {
         window.Dir1->setPath(folder);
         // The folder may be the one shown already, with files added since.
         window.File1->setPath(folder);
+        return true;
     } catch (const platform::ControlError&) {
+        return false;
+    }
+}
+
+int rowNamed(const frmKORVEL& window, const std::string& name) {
+    for (int i = 0; i < window.File1->ListCount(); ++i) {
+        if (platform::toAnsi(window.File1->item(i)->text()) == name) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+bool openInWindow(frmKORVEL& window, const std::string& path, bool folderAllowed) {
+    if (path.empty() || path[0] != '/' || whyNotOpenable(path, folderAllowed) != nullptr) {
+        return false;
+    }
+    struct stat info {};
+    const bool isFolder = stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    const Split parts = split(path);
+    const QString before = window.Dir1->Path();
+    const std::string selected = platform::toAnsi(window.File1->FileName());
+    if (!showFolder(window, platform::fromAnsi(isFolder ? path : parts.folder))) {
         return false;
     }
     if (isFolder) {
         return true;
     }
-    for (int i = 0; i < window.File1->ListCount(); ++i) {
-        if (platform::toAnsi(window.File1->item(i)->text()) == parts.name) {
-            window.File1->setListIndex(static_cast<std::int16_t>(i));
-            platform::raiseEvent([&window] { window.File1_DblClick(); });
-            break;
+    if (const int row = rowNamed(window, parts.name); row >= 0) {
+        window.File1->setListIndex(row);
+        platform::raiseEvent([&window] { window.File1_DblClick(); });
+        return true;
+    }
+    // A file the list does not show (not an MP3 by its name) is not opened: the window goes back
+    // to where it was, with the file that was selected, and the caller hears of the failure.
+    if (showFolder(window, before) && !selected.empty()) {
+        if (const int row = rowNamed(window, selected); row >= 0) {
+            window.File1->setListIndex(row);
         }
     }
-    return true;
+    return false;
 }
 
 std::optional<std::string> pathOfUri(const QString& uri) {

@@ -11,6 +11,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include "platform/text.h"
 
 namespace {
 
@@ -53,8 +56,9 @@ QByteArray displayName() {
 }
 
 void print(const QByteArray& line) {
-    const QByteArray text = "korvel: " + line + "\n";
-    [[maybe_unused]] const ssize_t n = write(STDERR_FILENO, text.constData(), text.size());
+    const std::string text =
+        "korvel: " + platform::printable(std::string_view(line.constData(), line.size())) + "\n";
+    [[maybe_unused]] const ssize_t n = write(STDERR_FILENO, text.data(), text.size());
 }
 
 [[noreturn]] void cannotStart(const QByteArray& reason) {

@@ -157,4 +157,47 @@ QString fromAnsi(std::string_view ansi) {
     return out;
 }
 
+std::string printable(std::string_view bytes) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t at = 0; at < bytes.size();) {
+        const std::size_t length = validSequenceLength(bytes, at);
+        const auto lead = static_cast<unsigned char>(bytes[at]);
+        // U+0080..U+009F are encoded as C2 80..C2 9F.
+        const bool c1 =
+            length == 2 && lead == 0xC2 && static_cast<unsigned char>(bytes[at + 1]) < 0xA0;
+        const bool control = length == 1 && (lead < 0x20 || lead == 0x7F);
+        if (length == 0 || c1 || control) {
+            const std::size_t end = at + (length == 0 ? 1 : length);
+            for (; at < end; ++at) {
+                const auto byte = static_cast<unsigned char>(bytes[at]);
+                switch (byte) {
+                    case '\n':
+                        out += "\\n";
+                        break;
+                    case '\r':
+                        out += "\\r";
+                        break;
+                    case '\t':
+                        out += "\\t";
+                        break;
+                    default:
+                        out += "\\x";
+                        out += kHex[byte >> 4];
+                        out += kHex[byte & 0xF];
+                }
+            }
+            continue;
+        }
+        if (lead == '\\') {
+            out += "\\\\";  // doubled, so that no name can pass for an escape
+        } else {
+            out.append(bytes, at, length);
+        }
+        at += length;
+    }
+    return out;
+}
+
 }  // namespace platform

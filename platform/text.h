@@ -20,4 +20,9 @@ namespace platform {
 std::string toAnsi(const QString& wide);
 QString fromAnsi(std::string_view ansi);
 
+// The bytes of a name as they may be shown on one line of a terminal: valid UTF-8 stays as it is,
+// except control characters (C0, DEL and C1), which would break the line or reach the terminal as
+// commands; those, and every byte that is not valid UTF-8, are written as \n, \r, \t, \\ or \xNN.
+std::string printable(std::string_view bytes);
+
 }  // namespace platform

@@ -38,6 +38,22 @@ TEST(Text, BytesDecodeToTheirCharactersOrEscapesAndEncodeBack) {
     EXPECT_EQ(platform::toAnsi(units({u'a', 0xDC7F, 0xD800, u'b', 0xDFB5, 0xD83C})), "a??b??");
 }
 
+// A name shown on a terminal stays on its one line and cannot command the terminal.
+TEST(Text, NamesArePrintedOnOneLineWithControlsEscaped) {
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"a \xC3\xA9 b.mp3", "a \xC3\xA9 b.mp3"},  // text stays as it is
+        {"a\nb\r\tc", "a\\nb\\r\\tc"},
+        {"\x1B]0;x\x07\x7F", "\\x1b]0;x\\x07\\x7f"},  // a title change, DEL
+        {"\xC2\x9B"
+         "2J\xC2\xA0",
+         "\\xc2\\x9b2J\xC2\xA0"},         // C1 CSI; a no-break space stays
+        {"caf\xE9\\n", "caf\\xe9\\\\n"},  // a lone byte; a backslash cannot fake an escape
+    };
+    for (const auto& [name, shown] : rows) {
+        EXPECT_EQ(platform::printable(name), shown) << name;
+    }
+}
+
 // A name ending in "/" is made as a directory, any other as a file.
 void make(const TempDir& dir, const std::vector<std::string>& entries) {
     for (const std::string& e : entries) {
