@@ -155,20 +155,19 @@ void FileListBox::setPath(const QString& path) {
     clearSelection();
 }
 
-std::int16_t FileListBox::ListCount() const {
-    return static_cast<std::int16_t>(
-        std::min(count(), int{std::numeric_limits<std::int16_t>::max()}));
+int FileListBox::ListCount() const {
+    return count();
 }
 
-std::int16_t FileListBox::ListIndex() const {
+int FileListBox::ListIndex() const {
     const QList<QListWidgetItem*> selected = selectedItems();
     if (selected.isEmpty()) {
         return -1;
     }
-    return static_cast<std::int16_t>(row(selected.first()));
+    return row(selected.first());
 }
 
-void FileListBox::setListIndex(std::int16_t index) {
+void FileListBox::setListIndex(int index) {
     if (index < -1 || index >= ListCount()) {
         throw ControlError("list index out of range");
     }
@@ -182,7 +181,7 @@ void FileListBox::setListIndex(std::int16_t index) {
 }
 
 QString FileListBox::FileName() const {
-    const std::int16_t index = ListIndex();
+    const int index = ListIndex();
     return index < 0 ? QString() : item(index)->text();
 }
 

@@ -66,10 +66,12 @@ class FileListBox : public ListControl {
     // Throws ControlError when `path` is not an existing directory.
     void setPath(const QString& path);
 
-    std::int16_t ListCount() const;
-    std::int16_t ListIndex() const;
+    // Every row counts and can be reached, however many there are: the old platform's 16-bit
+    // index was its own limit, not the program's.
+    int ListCount() const;
+    int ListIndex() const;
     // -1 clears the selection; anything outside -1 .. ListCount - 1 throws ControlError.
-    void setListIndex(std::int16_t index);
+    void setListIndex(int index);
     // The selected file's name without its directory; empty when none is selected.
     QString FileName() const;
 

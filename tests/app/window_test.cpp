@@ -1,7 +1,9 @@
 // The real window on the offscreen platform, driven by simulated input: the exact command strings
 // each control sends, the captions it leaves, and what is heard where a fault would be heard.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QTest>
 #include <filesystem>
@@ -114,7 +116,7 @@ TEST_F(WindowTest, EachLabelSendsItsCommandsAndSetsItsCaption) {
     open();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        window->File1->setListIndex(static_cast<std::int16_t>(row.selected));
+        window->File1->setListIndex(row.selected);
         window->Label6->setCaption(row.pause);
         window->Label4->setCaption(row.mute);
         sent.clear();
@@ -304,6 +306,31 @@ TEST_F(WindowTest, HoverColoursTheMembersAndRewritesTheCountLine) {
     window->Label10->setCaption(none);
     window->repaint();
     EXPECT_EQ(window->Label10->Caption(), a) << "a repaint rewrites the count line";
+}
+
+// A 16-bit row number was the old platform's limit, not the program's: past row 32,767 every
+// file is counted and reached, and plays by its own name.
+TEST_F(WindowTest, EveryFileOfABigFolderIsCountedAndReached) {
+    constexpr int kFiles = 32770;
+    // In memory where there is a tmpfs: on a disk, making the files takes most of a minute.
+    TempDir big(std::filesystem::is_directory("/dev/shm")
+                    ? "/dev/shm"
+                    : std::filesystem::temp_directory_path().string());
+    char name[16];
+    for (int i = 0; i < kFiles; ++i) {
+        std::snprintf(name, sizeof name, "f%05d.mp3", i);
+        ::close(::open((big / name).c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+    }
+    open(big.path());
+    EXPECT_EQ(window->File1->ListCount(), kFiles);
+    QTest::mouseMove(window.get(), QPoint(3, 200));  // the count line follows the pointer
+    EXPECT_TRUE(window->Label10->Caption().startsWith(QStringLiteral("(32770)"))) << "count line";
+    window->File1->setListIndex(kFiles - 2);
+    click(window->Label8);
+    ASSERT_GE(sent.size(), 3u);
+    EXPECT_EQ(sent[2], "open " + platform::encodeShortPath(big / "f32769.mp3") +
+                           " type mpegvideo alias tivoran");
+    EXPECT_EQ(window->File1->ListIndex(), kFiles - 1);
 }
 
 }  // namespace

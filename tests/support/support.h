@@ -23,6 +23,10 @@ long entriesIn(const std::string& directory);
 
 // A fresh directory that goes away with everything in it.
 struct TempDir : QTemporaryDir {
+    TempDir() = default;
+    // One made in `parent` rather than in the usual place for temporary files.
+    explicit TempDir(const std::string& parent)
+        : QTemporaryDir(QString::fromStdString(parent + "/korvel-XXXXXX")) {}
     std::string path() const { return QTemporaryDir::path().toStdString(); }
     std::string operator/(const std::string& name) const { return path() + "/" + name; }
 };
