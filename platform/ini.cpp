@@ -382,29 +382,6 @@ bool replaceFile(const std::string& path, std::string_view contents, const struc
     return true;
 }
 
-// The file a write replaces and a read reads: a symbolic link is followed to its end, also when
-// that end does not exist yet, so that a link stays a link and the file is made where it points.
-std::string targetOf(std::string path) {
-    for (int depth = 0; depth < 40; ++depth) {
-        struct stat status {};
-        if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
-            return path;
-        }
-        std::string target(static_cast<std::size_t>(PATH_MAX), '\0');
-        const ssize_t n = readlink(path.c_str(), target.data(), target.size());
-        if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) {
-            return path;
-        }
-        target.resize(static_cast<std::size_t>(n));
-        if (target.front() != '/') {
-            const std::size_t slash = path.rfind('/');
-            target = (slash == path.npos ? std::string() : path.substr(0, slash + 1)) + target;
-        }
-        path = std::move(target);
-    }
-    return path;  // a loop of links: the write below cannot make it and fails
-}
-
 }  // namespace
 
 std::uint32_t GetPrivateProfileStringA(const char* section, const char* key, const char* def,
@@ -415,7 +392,7 @@ std::uint32_t GetPrivateProfileStringA(const char* section, const char* key, con
     std::string contents;
     struct stat status {};
     if (!sectionText || !keyText || fileName == nullptr ||
-        readWholeFile(targetOf(fileName).c_str(), contents, &status) != ReadOutcome::kRead) {
+        readWholeFile(fileName, contents, &status) != ReadOutcome::kRead) {
         return copyOut(fallback, buffer, size);
     }
     const auto value = lookUp(contents, *sectionText, *keyText);
@@ -430,7 +407,9 @@ int WritePrivateProfileStringA(const char* section, const char* key, const char*
         fileName == nullptr || *fileName == '\0') {
         return 0;
     }
-    const std::string path = targetOf(fileName);
+    // A symbolic link is read through, and QSaveFile writes through it to its end, also where
+    // that end does not exist yet: the link stays a link.
+    const std::string path = fileName;
 
     std::string contents;
     struct stat old {};
