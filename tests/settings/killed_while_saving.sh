@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The player killed with SIGKILL at random moments while it closes and saves: korvel.ini is always
 # the whole old file or the whole new one, and the next start removes any temporary file a kill
-# left beside it. (`make soak` makes the long run of this.)
+# left beside it.
 # Usage: killed_while_saving.sh KORVEL COUNT
 set -euo pipefail
 T=$(mktemp -d) && trap 'rm -rf "$T"' EXIT
