@@ -8,6 +8,7 @@
 #include "app/icon.h"
 #include "platform/controls/events.h"
 #include "platform/fs.h"
+#include "platform/program.h"
 #include "platform/text.h"
 #include "playback/tivoran_playback.h"
 #include "settings/tivoran_settings.h"
@@ -23,15 +24,6 @@ QFont arial(qreal points, QFont::Weight weight) {
     return font;
 }
 
-QString currentDirectory() {
-    std::string buffer(4096, '\0');
-    if (getcwd(buffer.data(), buffer.size()) == nullptr) {
-        return QStringLiteral("/");
-    }
-    buffer.resize(buffer.find('\0'));
-    return platform::fromAnsi(buffer);
-}
-
 // A directory the lists can show: it exists and its entries can be read.
 bool canOpen(const std::string& directory) {
     return platform::fs::isDirectory(directory) && access(directory.c_str(), R_OK | X_OK) == 0;
@@ -42,7 +34,9 @@ bool canOpen(const std::string& directory) {
 frmKORVEL::frmKORVEL(QWidget* parent) : platform::Form(parent) {
     createControls();
     connectHandlers();
-    platform::raiseEvent([this] { Dir1->setPath(currentDirectory()); });
+    // The lists start where the process is, or at "/" where that cannot be named.
+    platform::raiseEvent(
+        [this] { Dir1->setPath(platform::fromAnsi(platform::currentDirectory().value_or("/"))); });
     platform::raiseEvent([this] { Form_Load(); });
 }
 
@@ -172,7 +166,7 @@ void frmKORVEL::Form_Unload() {
 // Browsing and playing.
 
 void frmKORVEL::Dir1_Change() {
-    File1->setPath(Dir1->Path());
+    File1->setPath(Dir1->Path(), Dir1->Files());
 }
 
 void frmKORVEL::File1_DblClick() {

@@ -14,6 +14,7 @@
 #include "app/captions.h"
 #include "app/frmKORVEL.h"
 #include "app/open_with.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -100,8 +101,8 @@ class PlayerAdaptor : public QDBusAbstractAdaptor {
 // are not UTF-8 become U+FFFD.
 QString titleOf(const std::string& path) {
     std::string name = path.substr(path.find_last_of('/') + 1);
-    if (name.size() > 4 && QByteArray::fromStdString(name.substr(name.size() - 4)).toLower() ==
-                               QByteArrayLiteral(".mp3")) {
+    if (name.size() > 4 &&
+        platform::equalsIgnoringAsciiCase(std::string_view(name).substr(name.size() - 4), ".mp3")) {
         name.resize(name.size() - 4);
     }
     return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));

@@ -6,14 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/program.h"
 #include "platform/text.h"
 
 namespace platform::fs {
@@ -48,59 +47,6 @@ Kind kindOf(int directoryFd, const dirent& entry) {
     return Kind::Other;
 }
 
-// What tells one state of a directory from another: any entry added, removed or renamed
-// changes its modification time.
-struct Version {
-    dev_t device = 0;
-    ino_t inode = 0;
-    timespec modified{};
-
-    bool operator==(const Version& other) const {
-        return device == other.device && inode == other.inode &&
-               modified.tv_sec == other.modified.tv_sec &&
-               modified.tv_nsec == other.modified.tv_nsec;
-    }
-};
-
-Version versionOf(const struct stat& info) {
-    return {info.st_dev, info.st_ino, info.st_mtim};
-}
-
-// The files of the directory whose subdirectories were listed last, kept for the one listing
-// of its files that follows: the window lists both lists of a directory one after the other,
-// and a big directory is then read once instead of twice. Taken at most once, and only while
-// the directory is unchanged.
-struct KeptFiles {
-    std::string directory;
-    Version version;
-    std::vector<std::string> names;
-};
-std::optional<KeptFiles> keptFiles;
-
-// Calls `visit` with every entry of `directory` whose name does not start with "."; does
-// nothing when the directory cannot be read. Names go through as bytes, untouched. `version`,
-// when given, receives the state of the directory that was read.
-void forEachVisibleEntry(const std::string& directory,
-                         const std::function<void(int, const dirent&)>& visit,
-                         std::optional<Version>* version = nullptr) {
-    const std::unique_ptr<DIR, int (*)(DIR*)> stream(::opendir(directory.c_str()), &::closedir);
-    if (!stream) {
-        return;
-    }
-    const int fd = ::dirfd(stream.get());
-    // Taken before the read, so that a change during it shows as a different version later.
-    struct stat info {};
-    if (version != nullptr && ::fstat(fd, &info) == 0) {
-        *version = versionOf(info);
-    }
-    // A read error ends the listing with what was read so far.
-    while (const dirent* entry = ::readdir(stream.get())) {
-        if (entry->d_name[0] != '.') {
-            visit(fd, *entry);
-        }
-    }
-}
-
 // Code points of wide text; a lone surrogate (a byte that was not UTF-8) stands for itself.
 std::u32string codePoints(const QString& text) {
     std::u32string out;
@@ -123,15 +69,11 @@ bool isAscii(std::string_view bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });
 }
 
-char32_t asciiFolded(char c) {
-    return static_cast<char32_t>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-}
-
 // A pattern of the common shape "*.mp3": one leading "*" and then ASCII without wildcards. An
 // ASCII name matches it when it ends in that text, in any case; checked on the bytes.
 struct Suffix {
     bool usable = false;
-    std::string folded;
+    std::string_view tail;
 
     explicit Suffix(std::string_view pattern) {
         if (pattern.empty() || pattern[0] != '*' || !isAscii(pattern) ||
@@ -139,22 +81,12 @@ struct Suffix {
             return;
         }
         usable = true;
-        for (const char c : pattern.substr(1)) {
-            folded.push_back(static_cast<char>(asciiFolded(c)));
-        }
+        tail = pattern.substr(1);
     }
 
     bool matches(std::string_view name) const {
-        if (name.size() < folded.size()) {
-            return false;
-        }
-        const std::string_view tail = name.substr(name.size() - folded.size());
-        for (std::size_t i = 0; i < tail.size(); ++i) {
-            if (asciiFolded(tail[i]) != static_cast<char32_t>(folded[i])) {
-                return false;
-            }
-        }
-        return true;
+        return name.size() >= tail.size() &&
+               equalsIgnoringAsciiCase(name.substr(name.size() - tail.size()), tail);
     }
 };
 
@@ -167,7 +99,7 @@ void foldCodePoints(std::string_view bytes, std::u32string& out) {
     if (isAscii(bytes)) {
         out.resize(bytes.size());
         for (std::size_t i = 0; i < bytes.size(); ++i) {
-            out[i] = asciiFolded(bytes[i]);
+            out[i] = static_cast<char32_t>(asciiLower(bytes[i]));
         }
         return;
     }
@@ -205,25 +137,10 @@ bool wildcardMatch(const std::u32string& name, const std::u32string& pattern) {
     return p == pattern.size();
 }
 
-std::string currentDirectory() {
-    std::string buffer(256, '\0');
-    for (;;) {
-        if (::getcwd(buffer.data(), buffer.size()) != nullptr) {
-            buffer.resize(std::char_traits<char>::length(buffer.c_str()));
-            return buffer;
-        }
-        if (errno != ERANGE) {
-            // The current directory has gone; the root is the one directory sure to be there.
-            return "/";
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
 // Case folding as QChar does it, without the call for ASCII, which folds to ASCII.
 char32_t fold(char32_t c) {
     if (c < 0x80) {
-        return c >= U'A' && c <= U'Z' ? c - U'A' + U'a' : c;
+        return static_cast<char32_t>(asciiLower(static_cast<char>(c)));
     }
     return QChar::toCaseFolded(c);
 }
@@ -291,8 +208,14 @@ bool isDirectory(const std::string& path) {
 }
 
 std::string absoluteDirectory(const std::string& path) {
-    const std::string full =
-        (!path.empty() && path.front() == '/') ? path : currentDirectory() + "/" + path;
+    std::string full = path;
+    if (path.empty() || path.front() != '/') {
+        const std::optional<std::string> current = platform::currentDirectory();
+        if (!current) {
+            return {};
+        }
+        full = *current + "/" + path;
+    }
     std::vector<std::string_view> names;
     std::string_view rest = full;
     while (!rest.empty()) {
@@ -321,69 +244,45 @@ std::string absoluteDirectory(const std::string& path) {
     return normalised;
 }
 
-std::vector<std::string> subdirectories(const std::string& directory) {
-    keptFiles.reset();
-    std::vector<std::string> names;
-    std::vector<std::string> files;
-    std::optional<Version> version;
-    forEachVisibleEntry(
-        directory,
-        [&](int fd, const dirent& entry) {
-            const Kind kind = kindOf(fd, entry);
-            if (kind == Kind::Directory) {
-                names.emplace_back(entry.d_name);
-            } else if (kind == Kind::File) {
-                files.emplace_back(entry.d_name);
-            }
-        },
-        &version);
-    if (version) {
-        keptFiles = KeptFiles{directory, *version, std::move(files)};
+Listing list(const std::string& directory) {
+    Listing listing;
+    const std::unique_ptr<DIR, int (*)(DIR*)> stream(::opendir(directory.c_str()), &::closedir);
+    if (!stream) {
+        return listing;
     }
-    return names;
+    const int fd = ::dirfd(stream.get());
+    // A read error ends the listing with what was read so far. Names go through as bytes.
+    while (const dirent* entry = ::readdir(stream.get())) {
+        if (entry->d_name[0] == '.') {
+            continue;
+        }
+        switch (kindOf(fd, *entry)) {
+            case Kind::Directory:
+                listing.subdirectories.emplace_back(entry->d_name);
+                break;
+            case Kind::File:
+                listing.files.emplace_back(entry->d_name);
+                break;
+            case Kind::Other:
+                break;
+        }
+    }
+    return listing;
 }
 
-std::vector<std::string> matchingFiles(const std::string& directory, std::string_view pattern) {
-    std::vector<std::string> names;
+std::vector<std::string> matching(std::vector<std::string> names, std::string_view pattern) {
     std::u32string folded;
     foldCodePoints(pattern, folded);
     const Suffix suffix(pattern);
     std::u32string name;
-    auto matches = [&](std::string_view candidate) {
+    std::erase_if(names, [&](const std::string& candidate) {
         if (suffix.usable && isAscii(candidate)) {
-            return suffix.matches(candidate);
+            return !suffix.matches(candidate);
         }
         foldCodePoints(candidate, name);
-        return wildcardMatch(name, folded);
-    };
-    std::optional<KeptFiles> kept;
-    kept.swap(keptFiles);
-    struct stat info {};
-    if (kept && kept->directory == directory && ::stat(directory.c_str(), &info) == 0 &&
-        versionOf(info) == kept->version) {
-        for (std::string& file : kept->names) {
-            if (matches(file)) {
-                names.push_back(std::move(file));
-            }
-        }
-        return names;
-    }
-    // The name is matched before its kind is asked for, so that files the pattern leaves out
-    // cost no stat.
-    forEachVisibleEntry(directory, [&](int fd, const dirent& entry) {
-        if (matches(entry.d_name) && kindOf(fd, entry) == Kind::File) {
-            names.emplace_back(entry.d_name);
-        }
+        return !wildcardMatch(name, folded);
     });
     return names;
-}
-
-bool naturalLess(const QString& a, const QString& b) {
-    const int order = naturalCompare(codePoints(a), codePoints(b));
-    if (order != 0) {
-        return order < 0;
-    }
-    return a < b;
 }
 
 void sortNaturally(std::vector<QString>& names) {

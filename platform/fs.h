@@ -14,23 +14,29 @@ bool isDirectory(const std::string& path);
 
 // The absolute, normalised form of a directory path ("." and ".." and doubled "/" removed,
 // symbolic links kept as named), so that the directory list can show the chain from "/" down.
+// Empty when `path` is relative and the current directory cannot be named (see program.h).
 std::string absoluteDirectory(const std::string& path);
 
-// Names of the subdirectories of `directory` (links to directories included), hiding names that
-// start with ".". Unsorted.
-std::vector<std::string> subdirectories(const std::string& directory);
+// One read of a directory: everything the two lists show of it. The window shows a directory's
+// subdirectories and its files one after the other, and a big directory is then read once, not
+// once per list: whoever shows both takes them from one Listing.
+struct Listing {
+    // The subdirectories (links to directories included). Unsorted.
+    std::vector<std::string> subdirectories;
+    // The regular files (links to regular files included), whatever their names. Unsorted.
+    std::vector<std::string> files;
+};
 
-// Names of the regular files (and links to regular files) in `directory` whose names match
-// `pattern` case-insensitively ("*" any run, "?" one character), hiding names that start with
-// ".". Unsorted.
-std::vector<std::string> matchingFiles(const std::string& directory, std::string_view pattern);
+// Reads `directory` once, hiding names that start with ".". A dangling link, a FIFO or a device
+// is in neither list; a directory that cannot be read lists as empty.
+Listing list(const std::string& directory);
 
-// Order for names shown to a person: case-insensitive, with runs of digits compared by value
-// ("track2" before "track10"); ties broken by the exact text so the order is total.
-bool naturalLess(const QString& a, const QString& b);
+// The names among `names` that match `pattern` case-insensitively ("*" any run, "?" one
+// character), in their order: the file list's pattern applied to a Listing's files.
+std::vector<std::string> matching(std::vector<std::string> names, std::string_view pattern);
 
-// Sorts `names` into the order of naturalLess, reading each name once rather than at every
-// comparison: the way to sort a whole listing.
+// Sorts `names` into the order the lists show: case-insensitive, with runs of digits compared by
+// value ("track2" before "track10"), ties broken by the exact text so that the order is total.
 void sortNaturally(std::vector<QString>& names);
 
 }  // namespace platform::fs

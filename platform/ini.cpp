@@ -22,6 +22,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/text.h"
+
 namespace {
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
@@ -47,17 +49,6 @@ std::string_view trimRight(std::string_view text) {
 
 std::string_view trim(std::string_view text) {
     return trimRight(trimLeft(text));
-}
-
-char lowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// The comparison SimpleIni makes for names: ASCII letters fold, every other byte must match.
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return lowerAscii(x) == lowerAscii(y);
-           });
 }
 
 bool hasLineBreak(std::string_view text) {
@@ -238,9 +229,11 @@ Placement place(std::string_view contents, std::string_view section, std::string
             const std::size_t close = rest.find(']');
             inFirstMatchingSection = false;
             // Without "]" the header names no section we can be asked for: the keys under it
-            // belong to none.
+            // belong to none. Names compare as SimpleIni compares them: ASCII letters fold, every
+            // other byte must match.
             inMatchingSection =
-                close != rest.npos && equalsIgnoringCase(trimRight(rest.substr(0, close)), section);
+                close != rest.npos &&
+                platform::equalsIgnoringAsciiCase(trimRight(rest.substr(0, close)), section);
             if (inMatchingSection && !placement.headerLine) {
                 placement.headerLine = last;
                 inFirstMatchingSection = true;
@@ -256,7 +249,7 @@ Placement place(std::string_view contents, std::string_view section, std::string
             placement.lastKeyLine = i;
         }
         if (inMatchingSection && !placement.keyLine &&
-            equalsIgnoringCase(trimRight(text.substr(0, equals)), key)) {
+            platform::equalsIgnoringAsciiCase(trimRight(text.substr(0, equals)), key)) {
             placement.keyLine = i;
             const std::string_view afterEquals = text.substr(equals + 1);
             placement.valueBegin = lines[i].end - trimLeft(afterEquals).size();

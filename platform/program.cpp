@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
+#include <memory>
 #include <utility>
 
 namespace platform {
@@ -30,6 +32,15 @@ std::string programDirectory() {
         return ".";
     }
     return slash == 0 ? std::string("/") : exe.substr(0, slash);
+}
+
+std::optional<std::string> currentDirectory() {
+    // glibc sizes the buffer itself when given none, so no path is too long for it.
+    const std::unique_ptr<char, void (*)(void*)> path(::getcwd(nullptr, 0), &std::free);
+    if (!path || path.get()[0] != '/') {
+        return std::nullopt;
+    }
+    return std::string(path.get());
 }
 
 void setProgramDirectoryForTesting(std::optional<std::string> directory) {

@@ -3,11 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstddef>
 #include <cstring>
 #include <limits>
 #include <vector>
+
+#include "platform/program.h"
 
 namespace platform {
 
@@ -36,19 +37,6 @@ std::string join(const std::string& base, std::string_view name) {
     }
     joined.append(name);
     return joined;
-}
-
-std::optional<std::string> currentDirectory() {
-    std::vector<char> buffer(256);
-    for (;;) {
-        if (::getcwd(buffer.data(), buffer.size()) != nullptr) {
-            return std::string(buffer.data());
-        }
-        if (errno != ERANGE) {
-            return std::nullopt;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
 }
 
 // Resolves `path` from `at` on, where `at` is the end of the name just taken (a separator or the

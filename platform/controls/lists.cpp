@@ -20,10 +20,11 @@ bool isEnter(const QKeyEvent* event) {
 
 std::string existingDirectory(const QString& path) {
     const std::string bytes = toAnsi(path);
-    if (bytes.empty() || !fs::isDirectory(bytes)) {
+    const std::string absolute = fs::isDirectory(bytes) ? fs::absoluteDirectory(bytes) : "";
+    if (absolute.empty()) {
         throw ControlError("no such directory");
     }
-    return fs::absoluteDirectory(bytes);
+    return absolute;
 }
 
 }  // namespace
@@ -113,10 +114,12 @@ void DirListBox::fill() {
         start = end + 1;
     }
 
+    fs::Listing listing = fs::list(path);
     subdirectories_.clear();
-    for (const std::string& name : fs::subdirectories(path)) {
+    for (const std::string& name : listing.subdirectories) {
         subdirectories_.push_back(fromAnsi(name));
     }
+    files_ = std::move(listing.files);
     fs::sortNaturally(subdirectories_);
     const QString indent(level + 1, QChar(' '));
     rows.reserve(rows.size() + static_cast<qsizetype>(subdirectories_.size()));
@@ -137,9 +140,17 @@ FileListBox::FileListBox(QWidget* parent) : ListControl(parent) {
 
 void FileListBox::setPath(const QString& path) {
     const std::string directory = existingDirectory(path);
+    fill(directory, fs::list(directory).files);
+}
+
+void FileListBox::setPath(const QString& path, std::vector<std::string> files) {
+    fill(existingDirectory(path), std::move(files));
+}
+
+void FileListBox::fill(const std::string& directory, std::vector<std::string> files) {
     path_ = fromAnsi(directory);
     std::vector<QString> names;
-    for (const std::string& name : fs::matchingFiles(directory, toAnsi(pattern_))) {
+    for (const std::string& name : fs::matching(std::move(files), toAnsi(pattern_))) {
         names.push_back(fromAnsi(name));
     }
     fs::sortNaturally(names);

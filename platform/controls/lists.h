@@ -27,7 +27,8 @@ class ListControl : public QListWidget {
 // The directory list: the chain of directories from "/" down to Path, then Path's
 // subdirectories, each level indented, subdirectories in natural order. A double click or Enter
 // on an entry opens it: Path becomes that directory and Change is raised. Dot-directories are
-// hidden; a directory that cannot be read shows no subdirectories.
+// hidden; a directory that cannot be read shows no subdirectories. The same read gives Files, for
+// the file list that follows this list, so that a directory is read once for both.
 class DirListBox : public ListControl {
     Q_OBJECT
   public:
@@ -37,6 +38,8 @@ class DirListBox : public ListControl {
     // Shows `path` and raises Change when it differs from the path shown. Throws ControlError
     // when it is not an existing directory.
     void setPath(const QString& path);
+    // The regular files of Path, as the read that filled this list found them.
+    const std::vector<std::string>& Files() const { return files_; }
 
   signals:
     void Change();
@@ -51,6 +54,7 @@ class DirListBox : public ListControl {
     QString path_;
     std::vector<QString> chain_;           // the directory each row of the chain opens
     std::vector<QString> subdirectories_;  // the names of the rows after it, in their order
+    std::vector<std::string> files_;
 };
 
 // The file list: the regular files of Path (and links to them) whose names match Pattern
@@ -65,6 +69,9 @@ class FileListBox : public ListControl {
     QString Path() const { return path_; }
     // Throws ControlError when `path` is not an existing directory.
     void setPath(const QString& path);
+    // The same, with `files` (the regular files of `path`, as a read just made found them) in
+    // place of a read of its own.
+    void setPath(const QString& path, std::vector<std::string> files);
 
     // Every row counts and can be reached, however many there are: the old platform's 16-bit
     // index was its own limit, not the program's.
@@ -82,6 +89,8 @@ class FileListBox : public ListControl {
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
+    void fill(const std::string& directory, std::vector<std::string> files);
+
     QString path_;
     QString pattern_ = QStringLiteral("*");
 };

@@ -24,10 +24,15 @@ await() {
     exit 1
 }
 
+# Calls METHOD (of org.mpris.MediaPlayer2) with ARGS..., as any client may, whatever Can* says.
+bus() {
+    dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.korvel /org/mpris/MediaPlayer2 \
+        "org.mpris.MediaPlayer2.$1" "${@:2}" >/dev/null
+}
+
 # Quit over the bus: the player saves, stops and exits with status 0.
 quit() {
-    dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.korvel \
-        /org/mpris/MediaPlayer2 org.mpris.MediaPlayer2.Quit >/dev/null
+    bus Quit
     wait "$pid"
     pid=
 }

@@ -20,6 +20,17 @@ await 0.000000 volume
 ctl next
 await "02 E5 660 Hz" metadata xesam:title
 await Stopped status # played to its end
-printf '%s\n' Playing Paused Playing Paused Playing Paused Playing Stopped | diff - follow
+ctl play
+await Playing status
+# A folder opened over the bus leaves no file selected, so stop and pause, as their labels would,
+# leave the sound alone.
+mkdir other
+bus Player.OpenUri string:"file://$dir/other"
+bus Player.Stop
+bus Player.Pause
+sleep 0.3
+[ "$(ctl status)" = Playing ]
+await Stopped status
+printf '%s\n' Playing Paused Playing Paused Playing Paused Playing Stopped Playing Stopped | diff - follow
 quit
-grep -qx "path=$dir/music" korvel.ini
+grep -qx "path=$dir/other" korvel.ini

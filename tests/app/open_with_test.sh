@@ -1,8 +1,9 @@
 # Open With: a file as a new start (a relative name with blanks, "%" and a byte that is not
-# UTF-8), a file handed over to the running player (with no display: the bus is all it needs), a
-# folder; and what is refused, from the command line and over the bus, leaving the window and the
-# remembered folder as they were: a path that names nothing, a device, a FIFO, a folder (over the
-# bus), a file the list does not show, a name with control characters.
+# UTF-8), files handed over to the running player (with no display: the bus is all it needs; a
+# bare name from the file's own folder), a folder; and what is refused, from the command line and
+# over the bus, leaving the window and the remembered folder as they were: a path that names
+# nothing, a device, a FIFO, a folder (over the bus), a file the list does not show, a name with
+# control characters.
 source "$(dirname "$0")/desktop_lib.sh"
 mv "music/02 E5 660 Hz.mp3" $'music/odd %41 \xff.mp3'
 mkdir other && mkfifo fifo && echo text >notes.txt
@@ -22,6 +23,8 @@ for bad in /dev/zero "$dir/fifo" "$dir/other" "$dir/notes.txt"; do
         org.mpris.MediaPlayer2.Player.OpenUri "string:file://$bad" 2>/dev/null && exit 1 || true
 done
 await "03 A5 880 Hz" metadata xesam:title
+(cd music && timeout 20 ../korvel "01 A4 440 Hz.mp3")  # a bare name, from the file's own folder
+await "01 A4 440 Hz" metadata xesam:title
 quit
 grep -qx "path=$dir/music" korvel.ini
 

@@ -93,14 +93,21 @@ TEST_F(WindowTest, EachLabelSendsItsCommandsAndSetsItsCaption) {
         Qt::MouseButton button = Qt::LeftButton;
     };
     const Commands none, stop = {"stop tivoran", "close all"};
+    // With no file the path names the folder, which opens as nothing: play acts as a stop.
+    const Commands playFolder = {
+        "stop tivoran", "close tivoran",
+        "open " + platform::encodeShortPath(music.path()) + " type mpegvideo alias tivoran",
+        "play tivoran"};
     // clang-format off
     const std::vector<Row> rows = {
         {"play, paused",            &F::Label5,  1, R, M, playCommands(kNames[1]),       P, M,  1},
         {"play, muted",             &F::Label5,  0, P, U, playCommands(kNames[0], true), P, U,  0},
         {"play, right button",      &F::Label5,  0, P, M, none,                          P, M,  0, Qt::RightButton},
+        {"play, nothing selected",  &F::Label5, -1, R, M, playFolder,                    P, M, -1},
         {"pause",                   &F::Label6,  1, P, M, {"pause tivoran"},             R, M,  1},
         {"resume",                  &F::Label6,  1, R, M, {"resume tivoran"},            P, M,  1},
         {"pause, nothing selected", &F::Label6, -1, P, M, none,                          P, M, -1},
+        {"resume, none selected",   &F::Label6, -1, R, M, none,                          R, M, -1},
         {"stop, paused",            &F::Label7,  1, R, M, stop,                          P, M,  1},
         {"stop, nothing selected",  &F::Label7, -1, R, M, none,                          R, M, -1},
         {"next, paused",            &F::Label8,  0, R, M, playCommands(kNames[1]),       P, M,  1},
@@ -331,6 +338,42 @@ TEST_F(WindowTest, EveryFileOfABigFolderIsCountedAndReached) {
     EXPECT_EQ(sent[2], "open " + platform::encodeShortPath(big / "f32769.mp3") +
                            " type mpegvideo alias tivoran");
     EXPECT_EQ(window->File1->ListIndex(), kFiles - 1);
+}
+
+// Every fixed text as the window shows it, and the count line of a folder with no file, exactly
+// one (among names that nearly match) and many, in both its endings.
+TEST_F(WindowTest, FixedTextsAndTheCountLineAsShown) {
+    std::filesystem::create_directories(music / "none/x.mp3");
+    std::filesystem::create_directory(music / "one");
+    for (const char* name : {"only.MP3", "a.mp3x", "a.mp", "mp3", "a.mp3.bak", ".mp3"}) {
+        std::ofstream(music / "one/" + name) << "";
+    }
+    std::filesystem::create_directory(music / "many");
+    for (int i = 1; i <= 12; ++i) std::ofstream(music / "many/" + std::to_string(i) + ".mp3");
+    open();
+    frmKORVEL* w = window.get();
+    // clang-format off
+    const std::vector<std::pair<QLabel*, const char*>> texts = {
+        {w->Label1, "                Brisanova  MP3 Player"}, {w->Label2, "  _"}, {w->Label3, "  X"},
+        {w->Label4, " m"}, {w->Label5, " play"}, {w->Label6, "  pause"}, {w->Label7, "stop"},
+        {w->Label8, ">"},  {w->Label9, "<"},
+    };
+    // clang-format on
+    for (const auto& [label, text] : texts) EXPECT_EQ(label->text(), text);
+    EXPECT_EQ(w->windowTitle(), "Brisanova Mp3 Player");
+    auto countAfterMovingTo = [w](QPoint at) {
+        QTest::mouseMove(w, at);
+        QApplication::processEvents();
+        return w->Label10->text();
+    };
+    for (const auto& [folder, count] : {std::pair{"none", "(0"}, {"one", "(1"}, {"many", "(12"}}) {
+        SCOPED_TRACE(folder);
+        window->Dir1->setPath(QString::fromStdString(music / folder));
+        EXPECT_EQ(countAfterMovingTo({300, 150}), QString(count) + ") MP3 files in this directory");
+        EXPECT_EQ(countAfterMovingTo(w->File1->mapTo(w, QPoint(20, 10))),
+                  QString(count) + ") mp3's in this dir");
+    }
+    EXPECT_EQ(window->File1->item(1)->text(), "2.mp3") << "not in the order people read";
 }
 
 }  // namespace

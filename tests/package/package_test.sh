@@ -1,13 +1,9 @@
-# A packager's build: plain Release (warnings are not errors there) with the /usr prefix, then
-# `cpack -G DEB`, and the package's contents, dependencies and lint.
+# `cpack -G DEB` on a build already made (it installs under the packaging prefix, /usr), then the
+# package's contents, dependencies and lint.
 set -euo pipefail
-cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-    -DKORVEL_TESTS=OFF >/dev/null
-cmake --build "$2" -j2 >/dev/null
-cd "$2"
-rm -f ./*.deb
-cpack -G DEB >/dev/null
-deb=$(echo korvel_*.deb)
+rm -rf "$2" && mkdir -p "$2"
+cpack -G DEB --config "$1/CPackConfig.cmake" -B "$2" >/dev/null
+deb=$(echo "$2"/korvel_*.deb)
 contents=$(dpkg-deb -c "$deb")
 for f in bin/korvel share/applications/korvel.desktop share/icons/hicolor/32x32/apps/korvel.png \
     share/metainfo/io.github.korvel.korvel.metainfo.xml share/doc/korvel/copyright; do
