@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QAccessibleInterface>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
@@ -123,6 +124,127 @@ TEST_F(WindowTest, EachLabelSendsItsCommandsAndSetsItsCaption) {
         EXPECT_EQ(window->Label6->Caption(), row.pauseAfter);
         EXPECT_EQ(window->Label4->Caption(), row.muteAfter);
         EXPECT_EQ(window->File1->ListIndex(), row.selectedAfter);
+    }
+}
+
+// Each key presses its label whichever list has the focus, before the list's own use of it: "b"
+// would jump to "b side.mp3", Space would select. Ctrl+Q closes, so it comes last.
+TEST_F(WindowTest, EachKeyActsAsAClickOnItsLabel) {
+    const char *P = "  pause", *R = "  play", *M = " m", *U = " un";
+    struct Row {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        bool inFiles;
+        int selected;
+        const char *pause, *mute;
+        Commands expected;
+        const char *pauseAfter, *muteAfter;
+        int selectedAfter, ends;
+    };
+    const Commands stop = {"stop tivoran", "close all"};
+    // clang-format off
+    const std::vector<Row> rows = {
+        {Qt::Key_Z,     {}, true,   2, P, U, playCommands(kNames[1], true), P, U,  1, 0},
+        {Qt::Key_X,     {}, false,  1, R, M, playCommands(kNames[1]),       P, M,  1, 0},
+        {Qt::Key_C,     {}, true,   1, P, M, {"pause tivoran"},             R, M,  1, 0},
+        {Qt::Key_C,     {}, false,  1, R, M, {"resume tivoran"},            P, M,  1, 0},
+        {Qt::Key_Space, {}, true,   1, R, M, {"resume tivoran"},            P, M,  1, 0},
+        {Qt::Key_Space, {}, false,  1, P, M, {"pause tivoran"},             R, M,  1, 0},
+        {Qt::Key_V,     {}, false,  1, R, M, stop,                          P, M,  1, 0},
+        {Qt::Key_B,     {}, true,   0, P, M, playCommands(kNames[1]),       P, M,  1, 0},
+        {Qt::Key_M,     {}, false, -1, P, M, {"set tivoran audio all off"}, P, U, -1, 0},
+        {Qt::Key_M,     {}, true,   0, P, U, {"set tivoran audio all on"},  P, M,  0, 0},
+        {Qt::Key_Q,     {}, true,   0, P, M, {},                            P, M,  0, 0},
+        {Qt::Key_Q, Qt::ControlModifier, true, 0, P, M, stop,               P, M,  0, 1},
+    };
+    // clang-format on
+    writeTone(music / "b side.mp3", kLow);
+    open();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(QKeySequence(row.key | row.modifiers).toString().toStdString() +
+                     (row.inFiles ? " in the file list" : " in the directory list"));
+        QListWidget* list = row.inFiles ? static_cast<QListWidget*>(window->File1) : window->Dir1;
+        list->setFocus();
+        window->File1->setListIndex(static_cast<std::int16_t>(row.selected));
+        window->Label6->setCaption(row.pause);
+        window->Label4->setCaption(row.mute);
+        sent.clear();
+        QTest::keyClick(list, row.key, row.modifiers);
+        EXPECT_EQ(sent, row.expected);
+        EXPECT_EQ(window->Label6->Caption(), row.pauseAfter);
+        EXPECT_EQ(window->Label4->Caption(), row.muteAfter);
+        EXPECT_EQ(window->File1->ListIndex(), row.selectedAfter);
+        EXPECT_EQ(programEnds, row.ends);
+    }
+}
+
+// What an assistive tool reads: the button labels are push buttons named in words, the toggles'
+// names following their captions, and their Press action is the click.
+TEST_F(WindowTest, AssistiveToolsSeeNamedButtonsAndPressThem) {
+    open();
+    frmKORVEL* w = window.get();
+    auto name = [](QWidget* widget) {
+        return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+    };
+    auto press = [](QWidget* widget) {
+        QAccessible::queryAccessibleInterface(widget)->actionInterface()->doAction(
+            QAccessibleActionInterface::pressAction());
+    };
+    // clang-format off
+    const std::vector<std::tuple<QWidget*, QAccessible::Role, QString>> rows = {
+        {w->Label5, QAccessible::Button, "Play"},  {w->Label6, QAccessible::Button, "Pause"},
+        {w->Label7, QAccessible::Button, "Stop"},  {w->Label8, QAccessible::Button, "Next"},
+        {w->Label9, QAccessible::Button, "Previous"}, {w->Label4, QAccessible::Button, "Mute"},
+        {w->Label2, QAccessible::Button, "Minimise"}, {w->Label3, QAccessible::Button, "Close"},
+        {w->Label1, QAccessible::StaticText, w->Label1->Caption()},
+        {w->Label10, QAccessible::StaticText, w->Label10->Caption()},
+        {w->Dir1, QAccessible::List, "Folders"},   {w->File1, QAccessible::List, "MP3 files"},
+    };
+    // clang-format on
+    for (const auto& [widget, role, named] : rows) {
+        SCOPED_TRACE(named.toStdString());
+        QAccessibleInterface* tool = QAccessible::queryAccessibleInterface(widget);
+        EXPECT_EQ(tool->role(), role);
+        EXPECT_EQ(tool->text(QAccessible::Name), named);
+        const QAccessibleActionInterface* actions = tool->actionInterface();
+        EXPECT_EQ(actions != nullptr &&
+                      actions->actionNames().contains(QAccessibleActionInterface::pressAction()),
+                  role == QAccessible::Button);
+    }
+    window->File1->setListIndex(1);
+    const std::vector<std::tuple<platform::Label*, Commands, QString>> presses = {
+        {w->Label6, {"pause tivoran"}, "Resume"},
+        {w->Label6, {"resume tivoran"}, "Pause"},
+        {w->Label4, {"set tivoran audio all off"}, "Unmute"},
+        {w->Label4, {"set tivoran audio all on"}, "Mute"},
+        {w->Label5, playCommands(kNames[1]), "Play"},
+    };
+    for (const auto& [label, commands, after] : presses) {
+        SCOPED_TRACE(after.toStdString());
+        sent.clear();
+        press(label);
+        EXPECT_EQ(sent, commands);
+        EXPECT_EQ(name(label), after);
+    }
+    window->Label6->setCaption("  play");
+    EXPECT_EQ(name(w->Label6), "Resume") << "a caption set by any other way";
+}
+
+// A label declares itself opaque, so each one paints every pixel it owns over whatever was there.
+TEST_F(WindowTest, EveryLabelPaintsAllItsPixels) {
+    open();
+    for (platform::Label* label : window->findChildren<platform::Label*>()) {
+        SCOPED_TRACE(label->Caption().toStdString());
+        QImage image(label->size(), QImage::Format_RGB32);
+        image.fill(Qt::magenta);
+        label->render(&image, {}, {}, QWidget::DrawChildren);
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                ASSERT_NE(image.pixel(x, y), QColor(Qt::magenta).rgb()) << x << "," << y;
+            }
+        }
     }
 }
 
@@ -247,6 +369,8 @@ TEST_F(WindowTest, DragMovesOnlyWithTheLeftButtonAndMinimiseKeepsPlaying) {
                           type == QEvent::MouseButtonRelease ? Qt::NoButton : held, {});
         QApplication::sendEvent(window->Label1, &event);
     };
+    int compositorAsked = 0;
+    window->setPlatformForTesting("xcb", [&] { return ++compositorAsked; });
     const QPoint start = window->pos();
     send(QEvent::MouseButtonPress, {40, 7}, Qt::RightButton);
     EXPECT_EQ(window->GrabPoint, QPointF(600, 105)) << "twips, whatever the button";
@@ -258,6 +382,15 @@ TEST_F(WindowTest, DragMovesOnlyWithTheLeftButtonAndMinimiseKeepsPlaying) {
     EXPECT_EQ(window->pos(), start + QPoint(30, 5));
     send(QEvent::MouseMove, {50, 5}, Qt::LeftButton);
     EXPECT_EQ(window->pos(), start + QPoint(30, 5)) << "the grabbed point stays under the pointer";
+    send(QEvent::MouseButtonRelease, {50, 5}, Qt::LeftButton);
+    EXPECT_EQ(compositorAsked, 0) << "X11 moves the window itself";
+    // Wayland: only the compositor moves a window, when asked at the left button's press.
+    window->setPlatformForTesting("wayland", [&] { return ++compositorAsked; });
+    for (Qt::MouseButton button : {Qt::RightButton, Qt::LeftButton}) {
+        send(QEvent::MouseButtonPress, {50, 5}, button);
+        send(QEvent::MouseButtonRelease, {50, 5}, button);
+    }
+    EXPECT_EQ(compositorAsked, 1);
     click(window->Label2);
     EXPECT_TRUE(window->isMinimized());
     EXPECT_TRUE(probe.tone(kLow)) << "minimising stopped the sound";
