@@ -19,7 +19,10 @@ ctl volume 0
 await 0.000000 volume
 ctl next
 await "02 E5 660 Hz" metadata xesam:title
+mkdir music/empty
+ctl open "file://$dir/music/empty" # another folder: the file plays on, and is shown
+await "02 E5 660 Hz" metadata xesam:title
 await Stopped status # played to its end
 printf '%s\n' Playing Paused Playing Paused Playing Paused Playing Stopped | diff - follow
 quit
-grep -qx "path=$dir/music" korvel.ini
+grep -qx "path=$dir/music/empty" korvel.ini
