@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QFont>
+#include <QShortcut>
 
 #include "app/captions.h"
 #include "app/icon.h"
@@ -34,6 +35,7 @@ bool canOpen(const std::string& directory) {
 frmKORVEL::frmKORVEL(QWidget* parent) : platform::Form(parent) {
     createControls();
     connectHandlers();
+    connectKeys();
     // The lists start where the process is, or at "/" where that cannot be named.
     platform::raiseEvent(
         [this] { Dir1->setPath(platform::fromAnsi(platform::currentDirectory().value_or("/"))); });
@@ -51,31 +53,37 @@ void frmKORVEL::createControls() {
     setClientTwips(5205, 2955);
     move(platform::toPixels(2580), platform::toPixels(1425));
 
+    // The buttons' names are what an assistive tool reads out, in words.
     auto label = [this](const QString& caption, int left, int top, int width, int height,
-                        platform::Colour fore) {
-        auto* l = new Label(this, caption);
+                        platform::Colour fore, Label::Namer nameOf = {}) {
+        auto* l = new Label(this, caption, std::move(nameOf));
         platform::placeInTwips(*l, left, top, width, height);
         l->setForeColor(fore);
         return l;
     };
+    auto named = [](const char* name) { return [name](const QString&) { return QString(name); }; };
     Label1 = label(captions::kTitle, 0, 0, 5175, 255, colours::kWhite);
     Label1->setOpaqueBackColor(colours::kBlack);
     Label1->setFont(arial(8.25, QFont::Bold));
-    Label2 = label(captions::kMinimise, 4560, 0, 255, 255, colours::kRed);
+    Label2 = label(captions::kMinimise, 4560, 0, 255, 255, colours::kRed, named("Minimise"));
     Label2->setOpaqueBackColor(colours::kBlack);
-    Label3 = label(captions::kClose, 4920, 0, 255, 255, colours::kRed);
+    Label3 = label(captions::kClose, 4920, 0, 255, 255, colours::kRed, named("Close"));
     Label3->setOpaqueBackColor(colours::kBlack);
     Label3->setFont(arial(9, QFont::Bold));
     Line1 = new platform::Line(this, 0, 0, 0, 2400, platform::COLOR_WINDOWTEXT);
     Line2 = new platform::Line(this, 0, 2880, 5040, 2880, platform::COLOR_WINDOWTEXT);
     Line3 = new platform::Line(this, 5160, 120, 5160, 3120, platform::COLOR_WINDOWTEXT);
-    Label5 = label(captions::kPlay, 960, 2040, 375, 255, colours::kWhite);
-    Label6 = label(captions::kPause, 720, 1680, 615, 255, colours::kWhite);
-    Label7 = label(captions::kStop, 1440, 1680, 375, 255, colours::kWhite);
-    Label8 = label(captions::kNext, 1920, 1680, 135, 255, colours::kWhite);
-    Label9 = label(captions::kPrevious, 480, 1680, 135, 255, colours::kWhite);
+    Label5 = label(captions::kPlay, 960, 2040, 375, 255, colours::kWhite, named("Play"));
+    Label6 = label(captions::kPause, 720, 1680, 615, 255, colours::kWhite, [](const QString& c) {
+        return QString(c == captions::kPause ? "Pause" : "Resume");
+    });
+    Label7 = label(captions::kStop, 1440, 1680, 375, 255, colours::kWhite, named("Stop"));
+    Label8 = label(captions::kNext, 1920, 1680, 135, 255, colours::kWhite, named("Next"));
+    Label9 = label(captions::kPrevious, 480, 1680, 135, 255, colours::kWhite, named("Previous"));
     Label10 = label(QString(), 120, 2520, 3255, 255, colours::kBlack);
-    Label4 = label(captions::kMute, 1440, 2040, 255, 255, colours::kGrey);
+    Label4 = label(captions::kMute, 1440, 2040, 255, 255, colours::kGrey, [](const QString& c) {
+        return QString(c == captions::kMute ? "Mute" : "Unmute");
+    });
     Image1 = new platform::Image(this);
     platform::placeInTwips(*Image1, 240, 480, 1935, 1095);
     File1 = new platform::FileListBox(this);
@@ -85,6 +93,8 @@ void frmKORVEL::createControls() {
     Dir1 = new platform::DirListBox(this);
     platform::placeInTwips(*Dir1, 2400, 360, 2535, 570);
     Dir1->setColours(colours::kNavy, colours::kBlack);
+    Dir1->setAccessibleName(QStringLiteral("Folders"));
+    File1->setAccessibleName(QStringLiteral("MP3 files"));
 
     // Each control was made above the ones before it, so the first made lies at the back.
     setTabOrder(File1, Dir1);
@@ -118,6 +128,22 @@ void frmKORVEL::connectHandlers() {
     connect(Label9, &Label::Click, this, &F::Label9_Click);
     connect(Label9, &Label::MouseMove, this, &F::Label9_MouseMove);
     connect(Label10, &Label::MouseMove, this, &F::Label10_MouseMove);
+}
+
+// The keys press the labels, whichever list has the focus: a shortcut comes before the list's own
+// use of the key (a letter jumps to an entry, Space selects one). Held down, a key presses once.
+void frmKORVEL::connectKeys() {
+    const std::pair<QKeySequence, Label*> keys[] = {
+        {Qt::Key_Z, Label9}, {Qt::Key_X, Label5},
+        {Qt::Key_C, Label6}, {Qt::Key_Space, Label6},
+        {Qt::Key_V, Label7}, {Qt::Key_B, Label8},
+        {Qt::Key_M, Label4}, {Qt::CTRL | Qt::Key_Q, Label3},
+    };
+    for (const auto& [key, label] : keys) {
+        auto* shortcut = new QShortcut(key, this);
+        shortcut->setAutoRepeat(false);
+        connect(shortcut, &QShortcut::activated, label, &Label::click);
+    }
 }
 
 QString frmKORVEL::CountCaption(Ending ending) const {
@@ -239,8 +265,12 @@ void frmKORVEL::Label4_Click() {
 
 // Chrome.
 
-void frmKORVEL::Label1_MouseDown(std::int16_t, std::int16_t, float x, float y) {
+// Where only the compositor may move the window, it follows the pointer from here on.
+void frmKORVEL::Label1_MouseDown(std::int16_t button, std::int16_t, float x, float y) {
     GrabPoint = QPointF(x, y);
+    if ((button & 1) != 0) {
+        moveWithPointer();
+    }
 }
 
 void frmKORVEL::Label1_MouseMove(std::int16_t button, std::int16_t, float x, float y) {

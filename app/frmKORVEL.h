@@ -72,6 +72,7 @@ class frmKORVEL : public platform::Form {
   private:
     void createControls();
     void connectHandlers();
+    void connectKeys();
     void highlight(platform::Label* member);
     void playSelected(const QString& separator);
     void openRemembered(const QString& directory);

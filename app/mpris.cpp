@@ -242,12 +242,17 @@ bool Mpris::canGoPrevious() const {
     return window_.File1->ListIndex() > 0;
 }
 
+// A file that plays is the current track, also after the lists moved to another folder: the
+// desktop shows no track, nor its Metadata, for a player that cannot play.
 bool Mpris::canPlay() const {
-    return !window_.File1->FileName().isEmpty();
+    return !window_.File1->FileName().isEmpty() ||
+           platform::mci::deviceStatus().playback == Playback::Playing;
 }
 
+// The pause label does nothing with no file selected.
 bool Mpris::canPause() const {
-    return canPlay() && platform::mci::deviceStatus().playback != Playback::Stopped;
+    return !window_.File1->FileName().isEmpty() &&
+           platform::mci::deviceStatus().playback != Playback::Stopped;
 }
 
 void Mpris::next() {

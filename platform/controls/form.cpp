@@ -2,8 +2,10 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QWindow>
 
 #include "platform/controls/events.h"
 
@@ -12,6 +14,10 @@ namespace platform {
 Form::Form(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
     setMouseTracking(true);
     ender_ = [] { QCoreApplication::exit(0); };
+    platformName_ = QGuiApplication::platformName();
+    compositorMove_ = [this] {
+        return windowHandle() != nullptr && windowHandle()->startSystemMove();
+    };
 }
 
 float Form::Left() const {
@@ -35,6 +41,10 @@ void Form::setWindowState(std::int16_t state) {
     if (state == 1) {
         showMinimized();
     }
+}
+
+bool Form::moveWithPointer() {
+    return platformName_.startsWith(QLatin1String("wayland")) && compositorMove_();
 }
 
 void Form::unloadWindow() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -25,6 +26,12 @@ class Form : public QWidget {
     // Only 1 (minimised) is ever set.
     void setWindowState(std::int16_t state);
 
+    // Where the platform lets only the compositor move a window (Qt's wayland platforms), setting
+    // Left and Top does nothing: this asks the compositor to move the window with the pointer
+    // until the button held now is released, and returns whether it agreed. Elsewhere (X11) the
+    // window moves itself, and this does nothing and returns false.
+    bool moveWithPointer();
+
     // Closes the window, which raises Unload.
     void unloadWindow();
 
@@ -33,6 +40,11 @@ class Form : public QWidget {
 
     // Tests stand in for ending the process.
     void setProgramEnder(std::function<void()> ender) { ender_ = std::move(ender); }
+    // Tests stand in for the platform: its name, and the compositor asked to move the window.
+    void setPlatformForTesting(const QString& name, std::function<bool()> compositorMove) {
+        platformName_ = name;
+        compositorMove_ = std::move(compositorMove);
+    }
 
   signals:
     void Paint();
@@ -46,6 +58,8 @@ class Form : public QWidget {
 
   private:
     std::function<void()> ender_;
+    QString platformName_;
+    std::function<bool()> compositorMove_;
     bool unloaded_ = false;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/controls/label.h"
 
+#include <QAccessibleWidget>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -7,7 +8,35 @@
 
 namespace platform {
 
-Label::Label(QWidget* parent, const QString& caption) : QLabel(parent) {
+namespace {
+
+// A label that acts as a button, as assistive tools see it.
+class AccessibleButton : public QAccessibleWidget {
+  public:
+    explicit AccessibleButton(Label* label) : QAccessibleWidget(label, QAccessible::Button) {}
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString& action) override {
+        if (action == pressAction()) {
+            static_cast<Label*>(widget())->click();
+        }
+    }
+};
+
+// Asked for each class of an object, most derived first; a label that is no button falls through
+// to QLabel's own interface.
+QAccessibleInterface* accessibleButton(const QString&, QObject* object) {
+    auto* label = qobject_cast<Label*>(object);
+    return label != nullptr && label->isButton() ? new AccessibleButton(label) : nullptr;
+}
+
+}  // namespace
+
+// The name is known before the first caption is set: an assistive tool may ask from then on, and
+// Qt keeps the interface it first made for a widget.
+Label::Label(QWidget* parent, const QString& caption, Namer nameOf)
+    : QLabel(parent), nameOf_(std::move(nameOf)) {
+    static const bool factoryInstalled = (QAccessible::installFactory(accessibleButton), true);
+    (void)factoryInstalled;
     // Captions are shown exactly as set: leading blanks place the text, and nothing is rich text.
     setTextFormat(Qt::PlainText);
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -16,19 +45,30 @@ Label::Label(QWidget* parent, const QString& caption) : QLabel(parent) {
     setFocusPolicy(Qt::NoFocus);
     setAutoFillBackground(false);
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setText(caption);
+    setCaption(caption);
 }
 
+// Qt paints no background for an opaque widget, also where it fills automatically: the label
+// paints its own or, when transparent, the window's.
 void Label::paintEvent(QPaintEvent* event) {
-    if (!autoFillBackground() && parentWidget() != nullptr) {
+    {
+        const QWidget* owner =
+            autoFillBackground() || parentWidget() == nullptr ? this : parentWidget();
         QPainter painter(this);
-        painter.fillRect(rect(), parentWidget()->palette().color(parentWidget()->backgroundRole()));
+        painter.fillRect(rect(), owner->palette().color(owner->backgroundRole()));
     }
     QLabel::paintEvent(event);
 }
 
 void Label::setCaption(const QString& caption) {
     setText(caption);
+    if (nameOf_ && nameOf_(caption) != accessibleName()) {
+        setAccessibleName(nameOf_(caption));
+    }
+}
+
+void Label::click() {
+    raiseEvent([&] { emit Click(); });
 }
 
 void Label::setForeColor(Colour colour) {
@@ -74,7 +114,7 @@ void Label::mouseReleaseEvent(QMouseEvent* event) {
     }
     leftPressed_ = false;
     if (rect().contains(event->position().toPoint())) {
-        raiseEvent([&] { emit Click(); });
+        click();
     }
 }
 

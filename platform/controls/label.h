@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <cstdint>
+#include <functional>
 
 #include "platform/controls/colour.h"
 
@@ -10,8 +11,9 @@ namespace platform {
 // A text label that acts as a button. Its mouse events are its own: they never reach the window
 // beneath it, also where the label is transparent.
 //
-// A transparent label paints the window's own background colour behind its text instead of
-// letting the window repaint beneath it: the window's Paint event then means a repaint of the
+// A label is opaque: it paints every pixel it owns, on every platform, whatever the buffer held
+// before. A transparent label paints the window's own background colour behind its text instead
+// of letting the window repaint beneath it: the window's Paint event then means a repaint of the
 // window (shown, uncovered, restored), never a label changing its caption or colour.
 //
 // Click is raised by a press and release of the left button on the label, and by each of the two
@@ -20,7 +22,12 @@ namespace platform {
 class Label : public QLabel {
     Q_OBJECT
   public:
-    Label(QWidget* parent, const QString& caption);
+    // With nameOf, the label is a push button for assistive tools (screen readers, over
+    // AT-SPI): its Press action raises Click, and its name is nameOf(caption) for the caption it
+    // shows, following every change. Without, it reads as static text, its caption. Either way it
+    // never takes the focus.
+    using Namer = std::function<QString(const QString& caption)>;
+    Label(QWidget* parent, const QString& caption, Namer nameOf = {});
 
     QString Caption() const { return text(); }
     void setCaption(const QString& caption);
@@ -29,6 +36,11 @@ class Label : public QLabel {
 
     // An opaque label paints its BackColor; a transparent one shows the window through it.
     void setOpaqueBackColor(Colour colour);
+
+    // Raises Click as a click of the left button does: the keyboard and assistive tools press
+    // the label this way, so they reach the same handler.
+    void click();
+    bool isButton() const { return static_cast<bool>(nameOf_); }
 
   signals:
     void Click();
@@ -46,6 +58,7 @@ class Label : public QLabel {
     void press(QMouseEvent* event);
 
     bool leftPressed_ = false;
+    Namer nameOf_;
 };
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAccessibleInterface>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
@@ -43,7 +44,8 @@ class WindowTest : public testing::Test {
         window = std::make_unique<frmKORVEL>();
         window->setProgramEnder([this] { ++programEnds; });
         window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        window->activateWindow();  // where keys reach it
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
         window->Dir1->setPath(QString::fromStdString(at.empty() ? music.path() : at));
         sent.clear();
     }
@@ -78,7 +80,9 @@ class WindowTest : public testing::Test {
     int programEnds = 0;
 };
 
-// Each transport label in each state: what it sends and the captions and selection it leaves.
+// Each transport label in each state, clicked and then pressed by each of its keys with the focus
+// in a list, which must not take the key first ("b" would jump to "b side.mp3", Space select):
+// what it sends and the captions and selection it leaves.
 TEST_F(WindowTest, EachLabelSendsItsCommandsAndSetsItsCaption) {
     const char *P = "  pause", *R = "  play", *M = " m", *U = " un";
     using F = frmKORVEL;
@@ -112,7 +116,7 @@ TEST_F(WindowTest, EachLabelSendsItsCommandsAndSetsItsCaption) {
         {"stop, nothing selected",  &F::Label7, -1, R, M, none,                          R, M, -1},
         {"next, paused",            &F::Label8,  0, R, M, playCommands(kNames[1]),       P, M,  1},
         {"next, nothing selected",  &F::Label8, -1, P, M, playCommands(kNames[0]),       P, M,  0},
-        {"next on the last",        &F::Label8,  2, P, M, none,                          P, M,  2},
+        {"next on the last",        &F::Label8,  3, P, M, none,                          P, M,  3},
         {"previous, muted",         &F::Label9,  2, P, U, playCommands(kNames[1], true), P, U,  1},
         {"previous on the first",   &F::Label9,  0, P, M, none,                          P, M,  0},
         {"previous, none selected", &F::Label9, -1, P, M, none,                          P, M, -1},
@@ -120,18 +124,89 @@ TEST_F(WindowTest, EachLabelSendsItsCommandsAndSetsItsCaption) {
         {"unmute",                  &F::Label4,  1, R, U, {"set tivoran audio all on"},  R, M,  1},
     };
     // clang-format on
+    writeTone(music / "b side.mp3", kLow);
     open();
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        window->File1->setListIndex(row.selected);
-        window->Label6->setCaption(row.pause);
-        window->Label4->setCaption(row.mute);
+    F* w = window.get();
+    const std::pair<platform::Label*, Qt::Key> keys[] = {
+        {w->Label9, Qt::Key_Z},     {w->Label5, Qt::Key_X}, {w->Label6, Qt::Key_C},
+        {w->Label6, Qt::Key_Space}, {w->Label7, Qt::Key_V}, {w->Label8, Qt::Key_B},
+        {w->Label4, Qt::Key_M}};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
+        QListWidget* list = i % 2 == 0 ? static_cast<QListWidget*>(w->File1) : w->Dir1;
+        std::vector<Qt::Key> ways = {Qt::Key_unknown};  // the click
+        for (const auto& [label, key] : keys) {
+            if (label == w->*row.label && row.button == Qt::LeftButton)
+                ways.push_back(key);
+        }
+        for (Qt::Key key : ways) {
+            SCOPED_TRACE(row.what + (" " + QKeySequence(key).toString().toStdString()));
+            list->setFocus();
+            window->File1->setListIndex(row.selected);
+            window->Label6->setCaption(row.pause);
+            window->Label4->setCaption(row.mute);
+            sent.clear();
+            key == Qt::Key_unknown ? click(w->*row.label, row.button) : QTest::keyClick(list, key);
+            EXPECT_EQ(sent, row.expected);
+            EXPECT_EQ(window->Label6->Caption(), row.pauseAfter);
+            EXPECT_EQ(window->Label4->Caption(), row.muteAfter);
+            EXPECT_EQ(window->File1->ListIndex(), row.selectedAfter);
+        }
+    }
+}
+
+// What an assistive tool reads: the button labels are push buttons named in words, the toggles'
+// names following their captions, and their Press action is the click.
+TEST_F(WindowTest, AssistiveToolsSeeNamedButtonsAndPressThem) {
+    open();
+    frmKORVEL* w = window.get();
+    const auto B = QAccessible::Button, T = QAccessible::StaticText, L = QAccessible::List;
+    // clang-format off
+    const std::vector<std::tuple<QWidget*, QAccessible::Role, QString>> rows = {
+        {w->Label5, B, "Play"}, {w->Label6, B, "Pause"}, {w->Label7, B, "Stop"}, {w->Label8, B, "Next"},
+        {w->Label9, B, "Previous"}, {w->Label4, B, "Mute"}, {w->Label2, B, "Minimise"}, {w->Label3, B, "Close"},
+        {w->Label1, T, w->Label1->Caption()}, {w->Label10, T, w->Label10->Caption()},
+        {w->Dir1, L, "Folders"}, {w->File1, L, "MP3 files"},
+    };
+    // clang-format on
+    for (const auto& [widget, role, named] : rows) {
+        SCOPED_TRACE(named.toStdString());
+        QAccessibleInterface* tool = QAccessible::queryAccessibleInterface(widget);
+        EXPECT_EQ(tool->role(), role);
+        EXPECT_EQ(tool->text(QAccessible::Name), named);
+        const QAccessibleActionInterface* actions = tool->actionInterface();
+        EXPECT_EQ(actions != nullptr &&
+                      actions->actionNames().contains(QAccessibleActionInterface::pressAction()),
+                  role == B);
+    }
+    window->File1->setListIndex(1);
+    // clang-format off
+    const std::vector<std::tuple<platform::Label*, Commands, QString>> presses = {
+        {w->Label6, {"pause tivoran"}, "Resume"}, {w->Label6, {"resume tivoran"}, "Pause"},
+        {w->Label4, {"set tivoran audio all off"}, "Unmute"}, {w->Label4, {"set tivoran audio all on"}, "Mute"},
+        {w->Label5, playCommands(kNames[1]), "Play"},
+    };
+    // clang-format on
+    for (const auto& [label, commands, after] : presses) {
+        SCOPED_TRACE(after.toStdString());
         sent.clear();
-        click(window.get()->*row.label, row.button);
-        EXPECT_EQ(sent, row.expected);
-        EXPECT_EQ(window->Label6->Caption(), row.pauseAfter);
-        EXPECT_EQ(window->Label4->Caption(), row.muteAfter);
-        EXPECT_EQ(window->File1->ListIndex(), row.selectedAfter);
+        QAccessibleInterface* tool = QAccessible::queryAccessibleInterface(label);
+        tool->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        EXPECT_EQ(sent, commands);
+        EXPECT_EQ(tool->text(QAccessible::Name), after);
+    }
+}
+
+// A label declares itself opaque, so each one paints every pixel it owns over whatever was there.
+TEST_F(WindowTest, EveryLabelPaintsAllItsPixels) {
+    open();
+    for (platform::Label* label : window->findChildren<platform::Label*>()) {
+        SCOPED_TRACE(label->Caption().toStdString());
+        QImage image(label->size(), QImage::Format_RGB32);
+        image.fill(Qt::magenta);
+        label->render(&image, {}, {}, QWidget::DrawChildren);
+        const auto* pixels = reinterpret_cast<const QRgb*>(image.constBits());
+        EXPECT_EQ(std::count(pixels, pixels + image.width() * image.height(), 0xFFFF00FF), 0);
     }
 }
 
@@ -213,6 +288,7 @@ TEST_F(WindowTest, ClosingSavesStopsAndTheNextStartOpensThere) {
     const std::vector<std::pair<const char*, std::function<void()>>> ways = {
         {"the close label", [this] { click(window->Label3); }},
         {"the window manager", [this] { window->close(); }},
+        {"Ctrl+Q", [this] { QTest::keyClick(window->Dir1, Qt::Key_Q, Qt::ControlModifier); }},
     };
     for (const auto& [way, closeIt] : ways) {
         SCOPED_TRACE(way);
@@ -256,6 +332,8 @@ TEST_F(WindowTest, DragMovesOnlyWithTheLeftButtonAndMinimiseKeepsPlaying) {
                           type == QEvent::MouseButtonRelease ? Qt::NoButton : held, {});
         QApplication::sendEvent(window->Label1, &event);
     };
+    int compositorAsked = 0;
+    window->setPlatformForTesting("xcb", [&] { return ++compositorAsked; });
     const QPoint start = window->pos();
     send(QEvent::MouseButtonPress, {40, 7}, Qt::RightButton);
     EXPECT_EQ(window->GrabPoint, QPointF(600, 105)) << "twips, whatever the button";
@@ -267,6 +345,15 @@ TEST_F(WindowTest, DragMovesOnlyWithTheLeftButtonAndMinimiseKeepsPlaying) {
     EXPECT_EQ(window->pos(), start + QPoint(30, 5));
     send(QEvent::MouseMove, {50, 5}, Qt::LeftButton);
     EXPECT_EQ(window->pos(), start + QPoint(30, 5)) << "the grabbed point stays under the pointer";
+    send(QEvent::MouseButtonRelease, {50, 5}, Qt::LeftButton);
+    EXPECT_EQ(compositorAsked, 0) << "X11 moves the window itself";
+    // Wayland: only the compositor moves a window, when asked at the left button's press.
+    window->setPlatformForTesting("wayland", [&] { return ++compositorAsked; });
+    for (Qt::MouseButton button : {Qt::RightButton, Qt::LeftButton}) {
+        send(QEvent::MouseButtonPress, {50, 5}, button);
+        send(QEvent::MouseButtonRelease, {50, 5}, button);
+    }
+    EXPECT_EQ(compositorAsked, 1);
     click(window->Label2);
     EXPECT_TRUE(window->isMinimized());
     EXPECT_TRUE(probe.tone(kLow)) << "minimising stopped the sound";
