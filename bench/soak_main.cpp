@@ -107,7 +107,7 @@ void writeFile(const std::string& path, const std::string& bytes) {
 }
 
 int cycles(int argc, char** argv, long count) {
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    korvel::test::startSoundServer();
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     korvel::test::TempDir dir;
@@ -182,9 +182,12 @@ pid_t startPlayer(const std::string& program, const std::string& cwd, const std:
     const pid_t pid = fork();
     if (pid == 0) {
         std::string homeVariable = "HOME=" + home;
-        char* env[] = {const_cast<char*>("PATH=/usr/bin:/bin"), homeVariable.data(),
+        char* env[] = {const_cast<char*>("PATH=/usr/bin:/bin"),
+                       homeVariable.data(),
                        const_cast<char*>("QT_QPA_PLATFORM=offscreen"),
-                       const_cast<char*>("SDL_AUDIODRIVER=dummy"), nullptr};
+                       const_cast<char*>("PULSE_SERVER=unix:/nonexistent"),
+                       const_cast<char*>("ALSA_CONFIG_PATH=/dev/null"),
+                       nullptr};
         char* args[] = {const_cast<char*>(program.c_str()), nullptr};
         if (chdir(cwd.c_str()) == 0 && std::freopen("/dev/null", "w", stderr) != nullptr) {
             execve(program.c_str(), args, env);
@@ -313,7 +316,7 @@ int kills(long count) {
 }
 
 int faults(int argc, char** argv) {
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    korvel::test::startSoundServer();
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     const bool bitsBind = permissionBitsBind();
