@@ -113,6 +113,22 @@ TEST_F(MciTest, RefusedOpensLeaveNothingOpen) {
     EXPECT_EQ(send(openCommand(dir / "low.mp3")), mci::kNoError) << "nothing stands in the way";
 }
 
+// Stop drops what the output holds and goes back to the start: the next play begins with the
+// file's first note.
+TEST_F(MciTest, StopGoesBackToTheStart) {
+    writeTone(dir / "a.mp3", kLow, 2.0);
+    writeTone(dir / "b.mp3", kHigh, 6.0);
+    std::ofstream(dir / "ab.mp3") << std::ifstream(dir / "a.mp3").rdbuf()
+                                  << std::ifstream(dir / "b.mp3").rdbuf();
+    ASSERT_EQ(send(openCommand(dir / "ab.mp3")), mci::kNoError);
+    ASSERT_EQ(send("play tone"), mci::kNoError);
+    ASSERT_TRUE(probe.tone(kHigh));
+    EXPECT_EQ(send("stop tone"), mci::kNoError);
+    EXPECT_TRUE(probe.quiet());
+    EXPECT_EQ(send("play tone"), mci::kNoError);
+    EXPECT_TRUE(probe.startsWith(kLow));
+}
+
 // The sound server goes away while a file plays: the commands go on answering, an open with no
 // sound output at all (and ALSA pointing nowhere) is refused, and once the server is back the
 // next file is heard.

@@ -145,7 +145,11 @@ void writeTone(const std::string& path, double hz, double seconds, int rate) {
     }
 }
 
-Probe::Probe() : recorder_([this] { record(); }) {}
+// An idle null sink renders in blocks of seconds; the recording's first piece comes once the
+// sink has taken up its short latency, and from then on every sound is heard as it plays.
+Probe::Probe() : recorder_([this] { record(); }) {
+    within3s([this] { return frames() > 0; });
+}
 
 Probe::~Probe() {
     done_ = true;
@@ -204,6 +208,20 @@ bool Probe::quiet() {
         const std::vector<float> heard = since(mark);
         return heard.size() >= kWindow && rms({heard.end() - kWindow, heard.end()}) < kSilence;
     });
+}
+
+bool Probe::startsWith(double hz) {
+    const std::uint64_t mark = frames();
+    double first = 0;
+    within3s([&] {
+        const std::vector<float> s = since(mark);
+        for (std::size_t i = 0; first == 0 && i + 2 * kWindow <= s.size(); i += kWindow / 4) {
+            if (rms({s.begin() + i, s.begin() + i + kWindow}) >= kSilence)
+                first = pitchOf({s.begin() + i + kWindow / 2, s.begin() + i + 2 * kWindow});
+        }
+        return first != 0;
+    });
+    return std::abs(first - hz) < hz * 0.03;
 }
 
 bool Probe::silentFor(int ms) {

@@ -52,6 +52,9 @@ class Probe {
     bool tone(double hz);
     // Waits up to three seconds until nothing is heard: silent output, or none at all.
     bool quiet();
+    // Waits up to three seconds for sound, and tells whether it begins with a tone within 3% of
+    // `hz`: what is heard first, not what is heard by and by.
+    bool startsWith(double hz);
     // Listens for `ms` and tells whether all of it was silent.
     bool silentFor(int ms);
     // The pitch of the newest 100 ms, found from its rising zero crossings; 0 for silence.
