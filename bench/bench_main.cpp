@@ -69,7 +69,7 @@ BENCHMARK(BM_ReadRememberedDirectory);
 
 // From the double click to the sound starting: stop, close, open, play.
 void BM_OpenAndPlayATone(benchmark::State& state) {
-    setenv("SDL_AUDIODRIVER", "dummy", 0);
+    korvel::test::startSoundServer();
     TempDir dir;
     korvel::test::writeTone(dir / "tone.mp3", 440, 5);
     const std::string open =

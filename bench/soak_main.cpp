@@ -42,7 +42,7 @@ long openDescriptors() {
 }
 
 int cycles(int argc, char** argv, long count) {
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    korvel::test::startSoundServer();
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     korvel::test::TempDir dir;

@@ -16,9 +16,10 @@
 //       and prints the milliseconds from the action to the first sample louder than THRESHOLD.
 //       The action is either the second press of a double click at X,Y (sent through XTest, as a
 //       real pointer would) or the spawn of the program, which is ended once it has been heard.
-//   tools quiet THRESHOLD TIMEOUT_MS X Y
-//       The same for a single click at X,Y while sound plays: the milliseconds from the press to
-//       the start of the first 10 ms in which every sample is at most THRESHOLD.
+//   tools quiet THRESHOLD TIMEOUT_MS (X Y | -- PROGRAM ARGS...)
+//       The same for a single click at X,Y (or the spawn of the program) while sound plays: the
+//       milliseconds from the press to the start of the first 10 ms in which every sample is at
+//       most THRESHOLD.
 #define _GNU_SOURCE
 #include <X11/Xlib.h>
 #include <dirent.h>
@@ -315,6 +316,9 @@ int main(int argc, char** argv) {
         if (after(argc, argv, 4) != NULL) {
             return listen(atoi(argv[2]), atof(argv[3]), 0, 0, after(argc, argv, 4), 0);
         }
+    }
+    if (argc >= 5 && strcmp(argv[1], "quiet") == 0 && after(argc, argv, 4) != NULL) {
+        return listen(atoi(argv[2]), atof(argv[3]), 0, 0, after(argc, argv, 4), 1);
     }
     if (argc == 6 && strcmp(argv[1], "quiet") == 0) {
         return listen(atoi(argv[2]), atof(argv[3]), atoi(argv[4]), atoi(argv[5]), NULL, 1);

@@ -6,8 +6,10 @@
 #include <string>
 #include <string_view>
 
-// Our media control layer: a small command-string interface that plays MP3 files through
-// SDL2_mixer (decoded by libmpg123), in place of the Windows MCI the window was written against.
+// Our media control layer: a small command-string interface that plays MP3 files (decoded by
+// libmpg123, mp3_decoder.h) through the sound server, or ALSA where none answers
+// (audio_output.h), in place of the Windows MCI the window was written against. The commands
+// are read by mci_command.h.
 //
 // mciSendStringA(command, returnString, returnLength, callback) parses one command and returns
 // 0 or one of the error codes below. Keywords and aliases match case-insensitively and are
@@ -19,10 +21,12 @@
 //       be a regular file (checked on the open descriptor, so a FIFO, device node or directory is
 //       refused without blocking) holding MPEG-1/2 layer 1/2/3 audio; only as much of it is read
 //       as the decoder needs to accept or refuse it. The new device is stopped at the start with
-//       its sound on, whatever an earlier device was set to. The sound output is opened with the
-//       first device; the sound libraries are loaded and the sound system (for PulseAudio, the
-//       server) is connected with the first device of the program's life, and both stay for the
-//       devices after it. A tag before the audio is stepped over, not read, however large.
+//       its sound on, whatever an earlier device was set to. Each device opens a sound output of
+//       its own: on the sound server (PulseAudio, or PipeWire's pulse server) where one answers,
+//       on ALSA's default device where none does. The server is connected with the first device
+//       of the program's life and the connection stays for the devices after it; it is made
+//       again when the server went away. A tag before the audio is stepped over, not read,
+//       however large.
 //       Only one device can be open at a time.
 //       The two clauses may come in either order. Errors: 292 no element (the first word
 //       after open is a keyword) or no alias clause, 275 no such file, 296 not a regular file
@@ -35,12 +39,8 @@
 //   resume A    Goes on from the paused position. Resuming a playing device changes nothing;
 //               302 when it is stopped.
 //   stop A      Silences; the next play starts from the beginning.
-//   close A     Stops and releases the device; the sound output is released with the last one,
-//               while the connection to the sound system is kept. Where this thread runs a Qt
-//               event loop, the output, silent from the close on, is released when control next
-//               returns to that loop, so that a file opened straight after the close (as the
-//               window plays the next file) keeps it and is heard without waiting for the old
-//               output to drain; without a loop, it is released before close returns.
+//   close A     Stops and releases the device and its sound output, without waiting for the
+//               sound queued in it; the connection to the sound server is kept.
 //   close all   Closes every open device; 0 also when none is open.
 //   set A audio all off | on
 //               Silences or restores the device's sound while playback goes on (position keeps
@@ -50,8 +50,10 @@
 //   alias, 259 an unexpected word, 264 out of memory. A device whose file has played to its end
 //   is stopped.
 //
-// pause, stop, close and set ... off are heard within two mixer blocks (about 93 ms) of the
-// command.
+// pause, stop, close and set ... off are heard at once on the sound server, which drops, holds
+// or mutes what it has queued; on ALSA, once the quarter second the device holds has gone out
+// (pause and stop drop it at once where the device can). play is heard as soon as the first
+// frames are decoded: the output holds the file's start from the open on.
 //
 // The return string, when returnLength is not 0, receives the empty text. The callback window is
 // ignored (no command takes the notify flag). Every call happens on one thread, the window's.
@@ -79,9 +81,9 @@ inline constexpr MCIERROR kNonapplicableFunction = 302;
 using CommandObserver = std::function<void(std::string_view command, MCIERROR result)>;
 void setCommandObserver(CommandObserver observer);
 
-// Sees the mixed output as it goes to the sound device: interleaved signed 16-bit samples at
-// kOutputRate with kOutputChannels channels. Called on the audio thread. For tests; empty to
-// remove.
+// Sees the sound as it is written to the sound server or device: interleaved signed 16-bit
+// samples at kOutputRate with kOutputChannels channels, before the server's mute. Called on the
+// audio thread. For tests; empty to remove.
 inline constexpr int kOutputRate = 44100;
 inline constexpr int kOutputChannels = 2;
 using OutputTap = std::function<void(const std::int16_t* samples, std::size_t count)>;
@@ -103,8 +105,8 @@ struct DeviceStatus {
 DeviceStatus deviceStatus();
 
 // Told whenever the device may have changed: after every command, on the window's thread, and
-// when a file plays to its end, on the audio thread with the mixer locked. So it must only hand
-// the news on (post an event) and return. Empty to remove.
+// when a file plays to its end, on the audio thread with the output locked. So it must only
+// hand the news on (post an event) and return. Empty to remove.
 using ChangeNotifier = std::function<void()>;
 void setChangeNotifier(ChangeNotifier notifier);
 

@@ -1,14 +1,21 @@
-# Shared by the desktop tests: a scratch folder with the program and three tones in it, and
-# playerctl on the private session bus the test runs in.
+# Shared by the desktop tests: a scratch folder with the program and three tones in it, a sound
+# server of its own that no one hears, and playerctl on the private session bus the test runs in.
 set -euo pipefail
 dir=$(mktemp -d)
-pid=
-trap '[ -z "$pid" ] || kill "$pid" 2>/dev/null; rm -rf "$dir"' EXIT
+pid= pulse=
+trap '[ -z "$pid" ] || kill "$pid" 2>/dev/null; [ -z "$pulse" ] || { kill "$pulse"; wait "$pulse"; }
+      rm -rf "$dir"' EXIT
 "$2" "$dir/music"
 cp "$1" "$dir/"
 cd "$dir"
 dir=$(pwd -P)
-export SDL_AUDIODRIVER=dummy
+mkdir -m 700 run home
+XDG_RUNTIME_DIR=$dir/run HOME=$dir/home pulseaudio -n --daemonize=no --exit-idle-time=-1 \
+    --use-pid-file=no --system=no --realtime=no --disable-shm=yes -L module-null-sink \
+    -L "module-native-protocol-unix auth-anonymous=1 socket=$dir/pulse" 2>/dev/null &
+pulse=$!
+export PULSE_SERVER=unix:$dir/pulse
+for _ in $(seq 100); do [ -S "$dir/pulse" ] && break; sleep 0.05; done
 
 ctl() { playerctl -p korvel "$@"; }
 

@@ -240,6 +240,7 @@ TEST_F(WindowTest, MuteHoldsAcrossFiles) {
     open();
     play(0);
     click(window->Label4);
+    EXPECT_TRUE(probe.quiet());
     doubleClick(window->File1, window->File1->item(1));
     EXPECT_TRUE(probe.silentFor(400));
     click(window->Label8);

@@ -85,7 +85,7 @@ void ini(const std::string& input) {
 // is opened and played as a file instead.
 void mci(const std::string& input) {
     [[maybe_unused]] static const bool ready =
-        (setenv("SDL_AUDIODRIVER", "dummy", 1), korvel::test::writeTone(dir / "tone.mp3", 440, 0.5),
+        (korvel::test::startSoundServer(), korvel::test::writeTone(dir / "tone.mp3", 440, 0.5),
          true);
     std::string file = dir / "tone.mp3", command = input.c_str();
     if (input.starts_with("ID3") ||

@@ -9,5 +9,8 @@ for f in bin/korvel share/applications/korvel.desktop share/icons/hicolor/32x32/
     share/metainfo/io.github.korvel.korvel.metainfo.xml share/doc/korvel/copyright; do
     grep -q " \./usr/$f\$" <<<"$contents" || { echo "the package lacks /usr/$f" >&2; exit 1; }
 done
-dpkg-deb -f "$deb" Depends | grep -q libsdl2-mixer
+depends=$(dpkg-deb -f "$deb" Depends)
+for lib in libmpg123-0 libpulse0 libasound2; do
+    grep -q "$lib" <<<"$depends" || { echo "the package does not depend on $lib: $depends" >&2; exit 1; }
+done
 lintian --fail-on error "$deb"

@@ -11,7 +11,7 @@ cp "$1" "$T/korvel" && mkdir "$T/music"
 old() { printf '; kept\r\n[korvel]\r\npath=%s\r\n# end\r\n' "$T/music/gone$1"; }
 new=$(printf '; kept\r\n[korvel]\r\npath=%s\r\n# end\r\n' "$T/music")
 start() {  # the player is up once it catches SIGTERM
-    (cd "$T/music" && exec env -i HOME="$T" QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy "$T/korvel" 2>/dev/null) &
+    (cd "$T/music" && exec env -i HOME="$T" QT_QPA_PLATFORM=offscreen PULSE_SERVER=unix:/nonexistent ALSA_CONFIG_PATH=/dev/null "$T/korvel" 2>/dev/null) &
     pid=$!
     until [ "$(readlink /proc/$pid/exe)" = "$T/korvel" ] &&
         ((0x$(awk '/^SigCgt/ {print $2}' /proc/$pid/status) & 1 << 14)); do sleep 0.002; done

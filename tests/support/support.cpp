@@ -1,21 +1,30 @@
 #include "support/support.h"
 
 #include <lame/lame.h>
+#include <pulse/simple.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <numbers>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "platform/mci.h"
 
 namespace korvel::test {
 namespace {
 
-constexpr int kRate = platform::mci::kOutputRate;
+constexpr int kRate = 44100;
 constexpr std::size_t kWindow = kRate / 10;
 constexpr double kSilence = 1e-3;  // RMS; paused, stopped and muted output is exactly zero
 
@@ -24,6 +33,33 @@ double rms(const std::vector<float>& s) {
     for (float x : s) sum += double(x) * x;
     return s.empty() ? 0 : std::sqrt(sum / double(s.size()));
 }
+
+template <typename Condition>
+bool within3s(Condition done) {
+    for (int i = 0; i < 300; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+        if (done())
+            return true;
+    }
+    return false;
+}
+
+struct SoundServer {
+    TempDir dir;
+    pid_t pid = -1;
+};
+SoundServer* server = nullptr;
+
+bool answers(const std::string& socketPath) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return ok;
+}
+
+}  // namespace
 
 double pitchOf(const std::vector<float>& s) {
     if (s.size() < kWindow || rms(s) < kSilence)
@@ -37,16 +73,48 @@ double pitchOf(const std::vector<float>& s) {
     return rises < 3 ? 0 : double(rises - 1) * kRate / double(last - first);
 }
 
-template <typename Condition>
-bool within3s(Condition done) {
-    for (int i = 0; i < 300; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
-        if (done())
-            return true;
+void startSoundServer() {
+    if (!server) {
+        server = new SoundServer;
+        std::filesystem::create_directories(server->dir / "run");
+        std::filesystem::create_directories(server->dir / "home");
+        std::ofstream(server->dir / "alsa.conf") << "# no devices\n";
+        setenv("PULSE_SERVER", ("unix:" + server->dir / "socket").c_str(), 1);
+        setenv("ALSA_CONFIG_PATH", (server->dir / "alsa.conf").c_str(), 1);
+        std::atexit([] {
+            stopSoundServer();
+            delete std::exchange(server, nullptr);
+        });
     }
-    return false;
+    if (server->pid > 0)
+        return;
+    const std::string run = server->dir / "run", home = server->dir / "home";
+    const std::string socketPath = server->dir / "socket";
+    const std::string protocol =
+        "module-native-protocol-unix auth-anonymous=1 socket=" + socketPath;
+    server->pid = fork();
+    if (server->pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlives the tests, however they end
+        setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
+        setenv("HOME", home.c_str(), 1);
+        freopen("/dev/null", "w", stderr);
+        execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+               "--use-pid-file=no", "--system=no", "--realtime=no", "--high-priority=no",
+               "--disable-shm=yes", "-L", "module-null-sink sink_name=out rate=44100", "-L",
+               protocol.c_str(), nullptr);
+        _exit(127);
+    }
+    for (int i = 0; i < 500 && !answers(socketPath); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
-}  // namespace
+void stopSoundServer() {
+    if (server && server->pid > 0) {
+        kill(server->pid, SIGTERM);
+        waitpid(server->pid, nullptr, 0);
+        server->pid = -1;
+    }
+}
 
 std::uint32_t send(const std::string& command) {
     return mciSendStringA(command.c_str(), nullptr, 0, 0);
@@ -56,17 +124,17 @@ long entriesIn(const std::string& directory) {
     return std::distance(std::filesystem::directory_iterator(directory), {});
 }
 
-void writeTone(const std::string& path, double hz, double seconds) {
+void writeTone(const std::string& path, double hz, double seconds, int rate) {
     std::unique_ptr<lame_global_flags, int (*)(lame_global_flags*)> lame(lame_init(), lame_close);
     lame_set_num_channels(lame.get(), 1);
-    lame_set_in_samplerate(lame.get(), kRate);
+    lame_set_in_samplerate(lame.get(), rate);
     lame_set_bWriteVbrTag(lame.get(), 0);
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), fclose);
     if (lame_init_params(lame.get()) < 0 || !file)
         throw std::runtime_error("cannot write " + path);
-    std::vector<short> pcm(std::size_t(seconds * kRate));
+    std::vector<short> pcm(std::size_t(seconds * rate));
     for (std::size_t i = 0; i < pcm.size(); ++i) {
-        pcm[i] = short(16000 * std::sin(2 * std::numbers::pi * hz * double(i) / kRate));
+        pcm[i] = short(16000 * std::sin(2 * std::numbers::pi * hz * double(i) / rate));
     }
     std::vector<unsigned char> mp3(pcm.size() * 5 / 4 + 7200);
     int n = lame_encode_buffer(lame.get(), pcm.data(), pcm.data(), int(pcm.size()), mp3.data(),
@@ -77,19 +145,41 @@ void writeTone(const std::string& path, double hz, double seconds) {
     }
 }
 
-Probe::Probe() {
-    platform::mci::setOutputTap([this](const std::int16_t* s, std::size_t count) {
-        std::lock_guard lock(mutex_);
-        for (std::size_t i = 0; i + 1 < count; i += 2)
-            mono_.push_back(float(s[i] + s[i + 1]) / 65536);
-        total_ += count / 2;
-        if (mono_.size() > 2 * kRate)
-            mono_.erase(mono_.begin(), mono_.end() - kRate);
-    });
+// An idle null sink renders in blocks of seconds; the recording's first piece comes once the
+// sink has taken up its short latency, and from then on every sound is heard as it plays.
+Probe::Probe() : recorder_([this] { record(); }) {
+    within3s([this] { return frames() > 0; });
 }
 
 Probe::~Probe() {
-    platform::mci::setOutputTap({});
+    done_ = true;
+    recorder_.join();
+}
+
+// Records the null sink's monitor in pieces of 10 ms; connects again when the server went away.
+void Probe::record() {
+    const pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 1};
+    const pa_buffer_attr attr{std::uint32_t(-1), 0, 0, 0, std::uint32_t(kRate / 100 * 2)};
+    std::vector<std::int16_t> piece(kRate / 100);
+    pa_simple* in = nullptr;
+    while (!done_) {
+        if (!in && !(in = pa_simple_new(nullptr, "korvel-tests", PA_STREAM_RECORD, "out.monitor",
+                                        "probe", &spec, nullptr, &attr, nullptr))) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            continue;
+        }
+        if (pa_simple_read(in, piece.data(), piece.size() * 2, nullptr) < 0) {
+            pa_simple_free(std::exchange(in, nullptr));
+            continue;
+        }
+        std::lock_guard lock(mutex_);
+        for (std::int16_t x : piece) mono_.push_back(float(x) / 32768);
+        total_ += piece.size();
+        if (mono_.size() > 2 * kRate)
+            mono_.erase(mono_.begin(), mono_.end() - kRate);
+    }
+    if (in)
+        pa_simple_free(in);
 }
 
 std::vector<float> Probe::since(std::uint64_t mark) {
@@ -114,15 +204,24 @@ bool Probe::tone(double hz) {
 
 bool Probe::quiet() {
     const std::uint64_t mark = frames();
-    std::uint64_t before = mark;
-    int still = 0;  // polls in a row with no output: the output is released
     return within3s([&] {
         const std::vector<float> heard = since(mark);
-        still = frames() == before ? still + 1 : 0;
-        before = frames();
-        return still > 20 ||
-               (heard.size() >= kWindow && rms({heard.end() - kWindow, heard.end()}) < kSilence);
+        return heard.size() >= kWindow && rms({heard.end() - kWindow, heard.end()}) < kSilence;
     });
+}
+
+bool Probe::startsWith(double hz) {
+    const std::uint64_t mark = frames();
+    double first = 0;
+    within3s([&] {
+        const std::vector<float> s = since(mark);
+        for (std::size_t i = 0; first == 0 && i + 2 * kWindow <= s.size(); i += kWindow / 4) {
+            if (rms({s.begin() + i, s.begin() + i + kWindow}) >= kSilence)
+                first = pitchOf({s.begin() + i + kWindow / 2, s.begin() + i + 2 * kWindow});
+        }
+        return first != 0;
+    });
+    return std::abs(first - hz) < hz * 0.03;
 }
 
 bool Probe::silentFor(int ms) {

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QTemporaryDir>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace korvel::test {
@@ -12,8 +14,20 @@ namespace korvel::test {
 // Pitches far enough apart that no file is ever taken for another.
 inline constexpr double kLow = 440.0, kMid = 660.0, kHigh = 990.0;
 
-// Writes an MP3 holding a sine tone of `hz` for `seconds`; throws when it cannot.
-void writeTone(const std::string& path, double hz, double seconds = 6.0);
+// Writes an MP3 holding a sine tone of `hz` for `seconds` at `rate` samples a second; throws
+// when it cannot.
+void writeTone(const std::string& path, double hz, double seconds = 6.0, int rate = 44100);
+
+// The pitch of the newest 100 ms of mono audio at 44100 Hz, from its rising zero crossings; 0
+// for silence.
+double pitchOf(const std::vector<float>& samples);
+
+// A PulseAudio server of this process's own, with one null sink, so that what plays is heard by
+// a Probe and by no one else, on any machine. Started by every test program before its tests
+// run (PULSE_SERVER names it), and ended with the program. ALSA is pointed at no device, so
+// that while the server is stopped nothing at all can play.
+void startSoundServer();
+void stopSoundServer();
 
 // Sends one media command, as the playback procedures do.
 std::uint32_t send(const std::string& command);
@@ -31,9 +45,9 @@ struct TempDir : QTemporaryDir {
     std::string operator/(const std::string& name) const { return path() + "/" + name; }
 };
 
-// A tap on the media layer's mixed output: what would reach the speakers. Under SDL's dummy
-// driver output still flows in real time. Each question is about output that goes out after it
-// is asked, so what was heard before a command never answers for what is heard after it.
+// A recording of everything the private sound server plays: what would reach the speakers. It
+// flows in real time, silent when nothing plays. Each question is about sound that is heard after
+// it is asked, so what was heard before a command never answers for what is heard after it.
 class Probe {
   public:
     Probe();
@@ -42,6 +56,9 @@ class Probe {
     bool tone(double hz);
     // Waits up to three seconds until nothing is heard: silent output, or none at all.
     bool quiet();
+    // Waits up to three seconds for sound, and tells whether it begins with a tone within 3% of
+    // `hz`: what is heard first, not what is heard by and by.
+    bool startsWith(double hz);
     // Listens for `ms` and tells whether all of it was silent.
     bool silentFor(int ms);
     // The pitch of the newest 100 ms, found from its rising zero crossings; 0 for silence.
@@ -50,9 +67,12 @@ class Probe {
   private:
     std::uint64_t frames();
     std::vector<float> since(std::uint64_t mark);
+    void record();
+    std::atomic<bool> done_{false};
     std::mutex mutex_;
     std::vector<float> mono_;  // newest last, bounded
     std::uint64_t total_ = 0;  // frames seen
+    std::thread recorder_;     // last: it uses everything above
 };
 
 }  // namespace korvel::test
