@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "platform/program.h"
@@ -19,6 +20,13 @@ namespace {
 // long, so a long directory path never comes back as another directory.
 TEST(Settings, TheChosenFileKeepsALongPathWhole) {
     TempDir dir;
+    // Put back for the tests after this one in the same process: the sound server's client keeps
+    // its cookie under these, and a relative one would land in the working directory.
+    auto saved = [](const char* name) {
+        const char* value = getenv(name);
+        return value ? std::optional<std::string>(value) : std::nullopt;
+    };
+    const auto homeBefore = saved("HOME"), configBefore = saved("XDG_CONFIG_HOME");
     setenv("HOME", (dir / "home").c_str(), 1);
     const std::vector<std::tuple<std::string, std::string, std::string>> rows = {
         {dir.path(), "", dir / "korvel.ini"},
@@ -34,6 +42,9 @@ TEST(Settings, TheChosenFileKeepsALongPathWhole) {
         EXPECT_EQ(platform::toAnsi(file), expected);
         Tivoran::IniWrite("korvel", "path", value, file);
         EXPECT_EQ(Tivoran::IniRead("korvel", "path", file), value);
+    }
+    for (const auto& [name, value] : {std::pair{"HOME", homeBefore}, {"XDG_CONFIG_HOME", configBefore}}) {
+        value ? setenv(name, value->c_str(), 1) : unsetenv(name);
     }
 }
 
