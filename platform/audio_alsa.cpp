@@ -54,10 +54,10 @@ class AlsaOutput final : public Output {
         close(wake_);
     }
 
-    void play() override { command(Want::Playing); }
-    void pause() override { command(Want::Paused); }
+    void start() override { command(Want::Playing); }
+    void hold() override { command(Want::Paused); }
 
-    void stop(const std::function<void()>& rewind) override {
+    void drop(const std::function<void()>& rewind) override {
         std::lock_guard lock(mutex_);
         want_ = Want::Stopped;
         drop_ = true;

@@ -140,17 +140,17 @@ class PulseOutput final : public Output {
         pa_stream_unref(stream_);
     }
 
-    void play() override {
+    void start() override {
         Locked locked;
         unref(pa_stream_cork(stream_, 0, nullptr, nullptr));
     }
 
-    void pause() override {
+    void hold() override {
         Locked locked;
         unref(pa_stream_cork(stream_, 1, nullptr, nullptr));
     }
 
-    void stop(const std::function<void()>& rewind) override {
+    void drop(const std::function<void()>& rewind) override {
         Locked locked;
         unref(pa_stream_cork(stream_, 1, nullptr, nullptr));
         unref(pa_stream_flush(stream_, nullptr, nullptr));

@@ -12,9 +12,9 @@
 // The output pulls its audio from a source on its own thread (the audio thread), ahead of time,
 // and every command is heard at once, whatever is queued:
 //   - a new output is stopped; on the sound server it is already filled from the source, so
-//     play starts at once;
-//   - play starts (or goes on) playing, pause silences and keeps what is queued;
-//   - stop silences and drops what is queued, and the source is rewound before it is read again;
+//     start is heard at once;
+//   - start plays (or goes on playing); hold silences and keeps what is queued;
+//   - drop silences and drops what is queued, and the source is rewound before it is read again;
 //   - mute silences (and unmute restores) what is queued as well as what follows; a new output
 //     is not muted;
 //   - once the source is exhausted and all of its audio has been heard, the end callback is
@@ -37,10 +37,10 @@ class Output {
     static std::unique_ptr<Output> open(Source source, EndCallback ended);
     virtual ~Output() = default;
 
-    virtual void play() = 0;
-    virtual void pause() = 0;
+    virtual void start() = 0;
+    virtual void hold() = 0;
     // `rewind` runs with the audio thread held, after the queued audio is dropped.
-    virtual void stop(const std::function<void()>& rewind) = 0;
+    virtual void drop(const std::function<void()>& rewind) = 0;
     virtual void setMuted(bool muted) = 0;
 };
 

@@ -125,7 +125,7 @@ void pausePlaying(Device& d) {
 void rewind(Device& d) {
     if (!d.atStart) {
         // With the audio thread held, so that an end told just before is forgotten too.
-        d.output->stop([&d] {
+        d.output->drop([&d] {
             d.decoder->rewind();
             d.ended->store(false);
         });
@@ -161,10 +161,10 @@ MCIERROR deviceCommand(const Command& command) {
             if (d.state == State::Stopped) {
                 rewind(d);
                 d.atStart = false;
-                d.output->play();
+                d.output->start();
                 startPlaying(d);
             } else if (d.state == State::Paused) {
-                d.output->play();
+                d.output->start();
                 startPlaying(d);
             }
             return kNoError;
@@ -173,7 +173,7 @@ MCIERROR deviceCommand(const Command& command) {
                 return kNonapplicableFunction;
             }
             if (d.state == State::Playing) {
-                d.output->pause();
+                d.output->hold();
                 pausePlaying(d);
             }
             return kNoError;
@@ -182,7 +182,7 @@ MCIERROR deviceCommand(const Command& command) {
                 return kNonapplicableFunction;
             }
             if (d.state == State::Paused) {
-                d.output->play();
+                d.output->start();
                 startPlaying(d);
             }
             return kNoError;
