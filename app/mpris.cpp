@@ -59,7 +59,7 @@ class PlayerAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(double MaximumRate READ one)
     Q_PROPERTY(QVariantMap Metadata READ metadata)
     Q_PROPERTY(double Volume READ volume WRITE setVolume)
-    Q_PROPERTY(qlonglong Position READ position)
+    Q_PROPERTY(qlonglong Position READ positionUs)
     Q_PROPERTY(bool CanGoNext READ canGoNext)
     Q_PROPERTY(bool CanGoPrevious READ canGoPrevious)
     Q_PROPERTY(bool CanPlay READ canPlay)
@@ -73,7 +73,7 @@ class PlayerAdaptor : public QDBusAbstractAdaptor {
     QVariantMap metadata() const { return mpris_->metadata(); }
     double volume() const { return mpris_->volume(); }
     void setVolume(double volume) { mpris_->setVolume(volume); }
-    qlonglong position() const { return mpris_->position(); }
+    qlonglong positionUs() const { return mpris_->positionUs(); }
     bool canGoNext() const { return mpris_->canGoNext(); }
     bool canGoPrevious() const { return mpris_->canGoPrevious(); }
     bool canPlay() const { return mpris_->canPlay(); }
@@ -229,7 +229,7 @@ void Mpris::setVolume(double volume) {
     }
 }
 
-qlonglong Mpris::position() const {
+qlonglong Mpris::positionUs() const {
     return platform::mci::deviceStatus().positionUs;
 }
 

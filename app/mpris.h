@@ -34,7 +34,7 @@ class Mpris : public QObject, public QDBusContext {
     QVariantMap metadata() const;
     double volume() const;
     void setVolume(double volume);
-    qlonglong position() const;
+    qlonglong positionUs() const;
     bool canGoNext() const;
     bool canGoPrevious() const;
     bool canPlay() const;
