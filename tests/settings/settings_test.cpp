@@ -43,9 +43,9 @@ TEST(Settings, TheChosenFileKeepsALongPathWhole) {
         Tivoran::IniWrite("korvel", "path", value, file);
         EXPECT_EQ(Tivoran::IniRead("korvel", "path", file), value);
     }
-    for (const auto& [name, value] : {std::pair{"HOME", homeBefore}, {"XDG_CONFIG_HOME", configBefore}}) {
-        value ? setenv(name, value->c_str(), 1) : unsetenv(name);
-    }
+    for (const auto& [name, before] :
+         {std::pair{"HOME", homeBefore}, {"XDG_CONFIG_HOME", configBefore}})
+        before ? setenv(name, before->c_str(), 1) : unsetenv(name);
 }
 
 // A start and a save touch nothing beside the settings file that the program did not make:
