@@ -193,10 +193,6 @@ std::uint64_t Probe::frames() {
     return total_;
 }
 
-double Probe::pitch() {
-    return pitchOf(since(0));
-}
-
 bool Probe::tone(double hz) {
     const std::uint64_t mark = frames();
     return within3s([&] { return std::abs(pitchOf(since(mark)) - hz) < hz * 0.03; });
