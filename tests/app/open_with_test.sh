@@ -28,7 +28,8 @@ await "01 A4 440 Hz" metadata xesam:title
 quit
 grep -qx "path=$dir/music" korvel.ini
 
+# SIGTERM, as a session's end sends it: the player saves and exits with status 0.
 ./korvel other & pid=$!
 await Stopped status
-quit
+kill -TERM $pid && wait $pid && pid=
 grep -qx "path=$dir/other" korvel.ini
