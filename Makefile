@@ -51,7 +51,7 @@ MEMORY_TESTS = NothingLeaks
 sanitize: deps
 	cmake --preset sanitize >/dev/null
 	cmake --build --preset sanitize
-	cd build/sanitize && $(SANITIZER_ENV) ctest -j2 --timeout 600 --output-on-failure -LE 'e2e|package|desktop' -E '$(MEMORY_TESTS)'
+	cd build/sanitize && $(SANITIZER_ENV) ctest -j2 --timeout 600 --output-on-failure -LE 'package|desktop' -E '$(MEMORY_TESTS)'
 	cd build/sanitize && $(SANITIZER_ENV) ASAN_OPTIONS=detect_leaks=1:quarantine_size_mb=0 \
 	    ctest --timeout 600 --output-on-failure -R '$(MEMORY_TESTS)'
 

@@ -8,7 +8,7 @@ bus_get() {
 click_pause_label() { xdotool search --sync --name Brisanova mousemove --window %1 60 120 click 1; }
 
 mkdir music/other
-./korvel "music/01 A4 440 Hz.mp3" & pid=$!
+./korvel "music/01 A4 440 Hz.mp3" 2>err & pid=$!
 await Playing status
 ctl -F status >follow &
 until [ -s follow ]; do sleep 0.1; done
@@ -38,3 +38,4 @@ await Stopped status # played to its end
 printf '%s\n' Playing Paused Playing Paused Playing Paused Playing Stopped | diff - follow
 quit
 grep -qx "path=$dir/music/other" korvel.ini
+[ ! -s err ]  # the player printed nothing

@@ -12,6 +12,7 @@ for bad in nothing /dev/zero fifo $'nothing\n\e]0;x\a'; do
     timeout 10 ./korvel "$bad" 2>err && exit 1 || [ "$?:$(wc -l <err)" = 2:1 ]
 done
 grep -qF 'nothing\n\x1b]0;x\x07' err
+env -u DISPLAY -u WAYLAND_DISPLAY ./korvel 2>err && exit 1 || [ "$?:$(wc -l <err)" = 1:1 ] # no display
 
 (cd music && exec ../korvel $'./odd %41 \xff.mp3') & pid=$!
 await "file://$dir/music/odd%20%2541%20%FF.mp3" metadata xesam:url
@@ -28,7 +29,8 @@ await "01 A4 440 Hz" metadata xesam:title
 quit
 grep -qx "path=$dir/music" korvel.ini
 
+# SIGTERM, as a session's end sends it: the player saves and exits with status 0.
 ./korvel other & pid=$!
 await Stopped status
-quit
+kill -TERM $pid && wait $pid && pid=
 grep -qx "path=$dir/other" korvel.ini

@@ -40,15 +40,19 @@ void text(const std::string& bytes) {
         check(platform::toAnsi(platform::fromAnsi(ansi)) == ansi);
 }
 
-// Any text without a NUL survives the short form, which holds nothing an MCI command could
-// misread; a path under a folder resolves to nothing outside it unless it climbs with "..".
+// Any text without a NUL survives the short form, which holds only printable ASCII that an MCI
+// command cannot misread (no blank, quote or backslash); a path under a folder resolves to nothing
+// outside it unless it climbs with "..".
 void shortpath(const std::string& text) {
     // Names that hold backslashes and blanks, as Linux names may.
     [[maybe_unused]] static const bool made =
         std::filesystem::create_directories(dir / "a\\b/c d\\/e");
     const std::string root = dir.path() + "/";
     const std::string encoded = platform::encodeShortPath(text);
-    check(text.find('\0') != text.npos || (encoded.find_first_of(" \t\"\\") == encoded.npos &&
+    const auto plain = [](char c) {
+        return c > ' ' && c < 0x7F && c != '"' && c != '\'' && c != '\\';
+    };
+    check(text.find('\0') != text.npos || (std::all_of(encoded.begin(), encoded.end(), plain) &&
                                            platform::decodeShortPath(encoded) == text));
     platform::decodeShortPath(text);
     const auto resolved = platform::resolveWindowsPath(root + text);

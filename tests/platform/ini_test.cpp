@@ -8,7 +8,6 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <sstream>
 
 #include "support/support.h"
@@ -134,39 +133,29 @@ TEST(Ini, TheFileIsReplacedWholeOrNotAtAll) {
 // with no writer would hold the start for good. A link is followed and stays a link, also when
 // its target is not there yet.
 TEST(Ini, OnlyARegularFileIsReadOrReplacedAndLinksStayLinks) {
-    struct Row {
-        const char* what;
-        std::function<void(const std::string& file, const std::string& dir)> make;
-        int written;
-        mode_t typeAfter;  // of what the name leads to
+    // What the settings file is (and where a link leads), whether a write is made, and the type of
+    // what the name leads to after it.
+    const std::vector<std::tuple<const char*, mode_t, const char*, int, mode_t>> rows = {
+        {"a FIFO", S_IFIFO, nullptr, 0, S_IFIFO},
+        {"a link to a FIFO", S_IFLNK, "fifo", 0, S_IFIFO},
+        {"a folder", S_IFDIR, nullptr, 0, S_IFDIR},
+        {"a link to nothing yet", S_IFLNK, "real.ini", 1, S_IFREG},
     };
-    const auto link = [](const char* target) {
-        return [target](const std::string& file, const std::string&) {
-            ASSERT_EQ(symlink(target, file.c_str()), 0);
-        };
-    };
-    const std::vector<Row> rows = {
-        {"a FIFO", [](auto& f, auto&) { ASSERT_EQ(mkfifo(f.c_str(), 0600), 0); }, 0, S_IFIFO},
-        {"a link to a FIFO",
-         [](auto& f, auto& d) {
-             ASSERT_EQ(mkfifo((d + "/fifo").c_str(), 0600), 0);
-             ASSERT_EQ(symlink("fifo", f.c_str()), 0);
-         },
-         0, S_IFIFO},
-        {"a folder", [](auto& f, auto&) { ASSERT_EQ(mkdir(f.c_str(), 0700), 0); }, 0, S_IFDIR},
-        {"a link to nothing yet", link("real.ini"), 1, S_IFREG},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
+    for (const auto& [what, made, target, written, typeAfter] : rows) {
+        SCOPED_TRACE(what);
         TempDir dir;
         const std::string file = dir / "korvel.ini";
-        row.make(file, dir.path());
+        ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+        ASSERT_EQ(made == S_IFIFO   ? mkfifo(file.c_str(), 0600)
+                  : made == S_IFDIR ? mkdir(file.c_str(), 0700)
+                                    : symlink(target, file.c_str()),
+                  0);
         EXPECT_EQ(readValue(file, "path"), "<default>");
-        EXPECT_EQ(WritePrivateProfileStringA("korvel", "path", "/new", file.c_str()), row.written);
+        EXPECT_EQ(WritePrivateProfileStringA("korvel", "path", "/new", file.c_str()), written);
         struct stat after {};
         ASSERT_EQ(stat(file.c_str(), &after), 0);
-        EXPECT_EQ(after.st_mode & S_IFMT, row.typeAfter);
-        if (row.written != 0) {
+        EXPECT_EQ(after.st_mode & S_IFMT, typeAfter);
+        if (written != 0) {
             EXPECT_EQ(readBytes(dir / "real.ini"), "[korvel]\npath=/new\n");
             EXPECT_TRUE(std::filesystem::is_symlink(file)) << "the link was replaced";
         }

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <optional>
-#include <sstream>
 
 #include "platform/program.h"
 #include "platform/text.h"
@@ -44,9 +44,8 @@ TEST(Settings, TheChosenFileKeepsALongPathWhole) {
         EXPECT_EQ(Tivoran::IniRead("korvel", "path", file), value);
     }
     for (const auto& [name, before] :
-         {std::pair{"HOME", homeBefore}, {"XDG_CONFIG_HOME", configBefore}}) {
+         {std::pair{"HOME", homeBefore}, {"XDG_CONFIG_HOME", configBefore}})
         before ? setenv(name, before->c_str(), 1) : unsetenv(name);
-    }
 }
 
 // A start and a save touch nothing beside the settings file that the program did not make:
@@ -57,9 +56,7 @@ TEST(Settings, AStartAndASaveLeaveEveryOtherFileAlone) {
     const std::vector<std::string> names = {
         ".korvel-ini-backup", ".korvel-ini-keepme", ".korvel-ini-README", ".korvel-ini-Ab12Cd",
         ".korvel-ini-locked", "korvel.ini.Ab12Cd",  ".korvel-ini-theirs"};
-    for (const std::string& name : names) {
-        std::ofstream(dir / name) << name;
-    }
+    for (const std::string& name : names) std::ofstream(dir / name) << name;
     const int held = open((dir / ".korvel-ini-locked").c_str(), O_RDWR);
     ASSERT_EQ(lockf(held, F_LOCK, 0), 0);
     if (geteuid() == 0) {  // another user's private file, as root meets it
@@ -70,11 +67,10 @@ TEST(Settings, AStartAndASaveLeaveEveryOtherFileAlone) {
     Tivoran::IniWrite("korvel", "path", "/music", file);
     EXPECT_EQ(Tivoran::IniRead("korvel", "path", file), "/music");
     close(held);
-    for (const std::string& name : names) {
-        std::stringstream kept;
-        kept << std::ifstream(dir / name).rdbuf();
-        EXPECT_EQ(kept.str(), name);
-    }
+    for (const std::string& name : names)
+        EXPECT_EQ(
+            std::string(std::istreambuf_iterator<char>(std::ifstream(dir / name).rdbuf()), {}),
+            name);
     EXPECT_EQ(entriesIn(dir.path()), static_cast<long>(names.size()) + 1);
 }
 

@@ -4,8 +4,6 @@
 #include <pulse/simple.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,16 +47,6 @@ struct SoundServer {
 };
 SoundServer* server = nullptr;
 
-bool answers(const std::string& socketPath) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return ok;
-}
-
 }  // namespace
 
 double pitchOf(const std::vector<float>& s) {
@@ -92,6 +80,7 @@ void startSoundServer() {
     const std::string socketPath = server->dir / "socket";
     const std::string protocol =
         "module-native-protocol-unix auth-anonymous=1 socket=" + socketPath;
+    std::filesystem::remove(socketPath);  // a killed server leaves it behind
     server->pid = fork();
     if (server->pid == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlives the tests, however they end
@@ -104,7 +93,8 @@ void startSoundServer() {
                protocol.c_str(), nullptr);
         _exit(127);
     }
-    for (int i = 0; i < 500 && !answers(socketPath); ++i)
+    // The server listens as soon as its socket is there.
+    for (int i = 0; i < 500 && !std::filesystem::exists(socketPath); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
@@ -191,10 +181,6 @@ std::vector<float> Probe::since(std::uint64_t mark) {
 std::uint64_t Probe::frames() {
     std::lock_guard lock(mutex_);
     return total_;
-}
-
-double Probe::pitch() {
-    return pitchOf(since(0));
 }
 
 bool Probe::tone(double hz) {

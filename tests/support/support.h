@@ -61,8 +61,6 @@ class Probe {
     bool startsWith(double hz);
     // Listens for `ms` and tells whether all of it was silent.
     bool silentFor(int ms);
-    // The pitch of the newest 100 ms, found from its rising zero crossings; 0 for silence.
-    double pitch();
 
   private:
     std::uint64_t frames();
