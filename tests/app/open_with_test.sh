@@ -19,12 +19,12 @@ await "file://$dir/music/odd%20%2541%20%FF.mp3" metadata xesam:url
 await Playing status
 timeout 20 env -u DISPLAY ./korvel "music/03 A5 880 Hz.mp3"
 await "03 A5 880 Hz" metadata xesam:title
+(cd music && timeout 20 ../korvel "01 A4 440 Hz.mp3")  # a bare name, from the file's own folder
+await "01 A4 440 Hz" metadata xesam:title
 for bad in /dev/zero "$dir/fifo" "$dir/other" "$dir/notes.txt"; do
     dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.korvel /org/mpris/MediaPlayer2 \
         org.mpris.MediaPlayer2.Player.OpenUri "string:file://$bad" 2>/dev/null && exit 1 || true
 done
-await "03 A5 880 Hz" metadata xesam:title
-(cd music && timeout 20 ../korvel "01 A4 440 Hz.mp3")  # a bare name, from the file's own folder
 await "01 A4 440 Hz" metadata xesam:title
 quit
 grep -qx "path=$dir/music" korvel.ini

@@ -1,10 +1,8 @@
 // Real-world MP3 data that nobody in this project wrote: every file plays or is refused with an
-// error code, without a crash, a hang, a leak or a word on stderr.
+// error code, without a crash, a hang, a descriptor or thread left behind, or a word on stderr.
 #include <gtest/gtest.h>
-#include <malloc.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "platform/mci.h"
 #include "platform/shortpath.h"
@@ -49,18 +47,9 @@ TEST(Corpus, EveryFilePlaysOrIsRefusedQuietlyAndNothingLeaks) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_GE(played, 5);
 
+    // Memory is measured by the soak run; what must not grow at all is counted here.
     const long descriptors = entriesIn("/proc/self/fd"), threads = entriesIn("/proc/self/task");
-    auto resident = [] {
-        malloc_trim(0);
-        long size = 0, pages = 0;
-        std::ifstream("/proc/self/statm") >> size >> pages;
-        return pages * 4;
-    };
-    const long warm = resident();
-    for (int pass = 0; pass < 3; ++pass) {
-        for (const std::string& copy : copies) openPlayClose(copy);
-    }
-    EXPECT_LT(resident() - warm, 1024) << "kB grown over three passes";
+    for (const std::string& copy : copies) openPlayClose(copy);
     EXPECT_EQ(entriesIn("/proc/self/fd"), descriptors) << "every file is closed again";
     EXPECT_EQ(entriesIn("/proc/self/task"), threads) << "the audio thread ends with the output";
 }

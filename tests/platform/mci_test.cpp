@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/mci_command.h"
 #include "platform/shortpath.h"
 #include "support/support.h"
 
@@ -70,32 +71,51 @@ TEST_F(MciTest, EachCommandInEachState) {
     EXPECT_TRUE(probe.tone(kHigh));
 }
 
+// The parser alone, with no audio at all: the error each shape earns before any device is looked
+// at, and the one it earns once its alias is found open.
+TEST(MciCommand, EachShapeEarnsItsError) {
+    namespace m = platform::mci;
+    const std::vector<std::tuple<std::string, MCIERROR, MCIERROR>> rows = {
+        {"", m::kUnrecognizedCommand, 0},
+        {" \t ", m::kUnrecognizedCommand, 0},
+        {"seek tone", m::kUnrecognizedCommand, 0},
+        {"open", m::kMissingDeviceName, 0},
+        {"open type mpegvideo alias a", m::kMissingDeviceName, 0},
+        {"open alias a type mpegvideo", m::kMissingDeviceName, 0},
+        {"open x type mpegvideo", m::kMissingDeviceName, 0},
+        {"open x alias a", m::kInvalidDeviceName, 0},
+        {"open x type waveaudio alias a", m::kInvalidDeviceName, 0},
+        {"open x type mpegvideo alias", m::kUnrecognizedKeyword, 0},
+        {"open x alias a type mpegvideo alias b", m::kUnrecognizedKeyword, 0},
+        {"open x type mpegvideo alias a wait", m::kUnrecognizedKeyword, 0},
+        {"OPEN x ALIAS a TYPE MPEGVIDEO", 0, 0},
+        {"play", m::kMissingDeviceName, 0},
+        {"play a b", 0, m::kUnrecognizedKeyword},
+        {"close all now", 0, m::kUnrecognizedKeyword},
+        {"set a audio all", 0, m::kUnrecognizedKeyword},
+        {"set a audio some off", 0, m::kUnrecognizedKeyword},
+        {"set a audio all off now", 0, m::kUnrecognizedKeyword},
+        {"Set A Audio All Off", 0, 0},
+    };
+    for (const auto& [text, error, malformed] : rows) {
+        SCOPED_TRACE("\"" + text + "\"");
+        const m::Command command = m::parseCommand(text);
+        EXPECT_EQ(command.error, error);
+        EXPECT_EQ(command.error == 0 ? command.malformed : 0u, malformed);
+    }
+}
+
 // With a device playing, a wrong command returns its error and the same tone goes on.
 TEST_F(MciTest, MalformedCommandsChangeNothing) {
     const std::string other = "open " + platform::encodeShortPath(high);
     const std::vector<std::tuple<std::string, MCIERROR>> rows = {
         {"", mci::kUnrecognizedCommand},
-        {" \t ", mci::kUnrecognizedCommand},
-        {"seek tone", mci::kUnrecognizedCommand},
-        {"open", mci::kMissingDeviceName},
-        {"open type mpegvideo alias other", mci::kMissingDeviceName},
-        {"open alias other type mpegvideo", mci::kMissingDeviceName},
-        {other + " type mpegvideo", mci::kMissingDeviceName},
-        {other + " alias other", mci::kInvalidDeviceName},
         {other + " type waveaudio alias other", mci::kInvalidDeviceName},
-        {other + " type mpegvideo alias", mci::kUnrecognizedKeyword},
-        {other + " alias a type mpegvideo alias b", mci::kUnrecognizedKeyword},
-        {other + " type mpegvideo alias other wait", mci::kUnrecognizedKeyword},
         {other + " type mpegvideo alias TONE", mci::kDuplicateAlias},
         {other + " type mpegvideo alias other", mci::kMustUseShareable},
-        {"play", mci::kMissingDeviceName},
         {"play tone b", mci::kUnrecognizedKeyword},
         {"stop all", mci::kInvalidDeviceName},
-        {"close all now", mci::kUnrecognizedKeyword},
         {"play tone\nstop tone", mci::kInvalidDeviceName},
-        {"set tone audio all", mci::kUnrecognizedKeyword},
-        {"set tone audio some off", mci::kUnrecognizedKeyword},
-        {"set tone audio all off now", mci::kUnrecognizedKeyword},
         {"set tone audio all maybe", mci::kUnrecognizedKeyword},
     };
     ASSERT_EQ(send(openCommand(dir / "low.mp3")), mci::kNoError);
