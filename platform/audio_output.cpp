@@ -94,9 +94,9 @@ class PulseOutput final : public Output {
 
     // With the loop locked.
     bool connect() {
-        const pa_sample_spec spec{PA_SAMPLE_S16NE, static_cast<std::uint32_t>(kOutputRate),
+        const pa_sample_spec format{PA_SAMPLE_S16NE, static_cast<std::uint32_t>(kOutputRate),
                                   static_cast<std::uint8_t>(kOutputChannels)};
-        stream_ = pa_stream_new(context, "korvel", &spec, nullptr);
+        stream_ = pa_stream_new(context, "korvel", &format, nullptr);
         if (stream_ == nullptr) {
             return false;
         }

@@ -148,13 +148,13 @@ Probe::~Probe() {
 
 // Records the null sink's monitor in pieces of 10 ms; connects again when the server went away.
 void Probe::record() {
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 1};
+    const pa_sample_spec format{PA_SAMPLE_S16LE, kRate, 1};
     const pa_buffer_attr attr{std::uint32_t(-1), 0, 0, 0, std::uint32_t(kRate / 100 * 2)};
     std::vector<std::int16_t> piece(kRate / 100);
     pa_simple* in = nullptr;
     while (!done_) {
         if (!in && !(in = pa_simple_new(nullptr, "korvel-tests", PA_STREAM_RECORD, "out.monitor",
-                                        "probe", &spec, nullptr, &attr, nullptr))) {
+                                        "probe", &format, nullptr, &attr, nullptr))) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             continue;
         }
