@@ -11,6 +11,8 @@
 #include "app/mpris.h"
 #include "app/open_with.h"
 #include "app/start_errors.h"
+#include "platform/mci.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -87,6 +89,10 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // Why nothing can be heard is the one thing the player says while it runs, once for each kind.
+    platform::mci::setFailureReporter([](std::string_view line) {
+        std::fprintf(stderr, "korvel: %s\n", platform::printable(line).c_str());
+    });
     frmKORVEL window;
     std::unique_ptr<Mpris> mpris;
     AfterFirstPaint joinBus(window, [&] { mpris = std::make_unique<Mpris>(window); });

@@ -1,27 +1,26 @@
 #include "platform/mci.h"
 
-#include <atomic>
-#include <chrono>
-#include <cstdint>
+#include <algorithm>
+#include <array>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
+#include <variant>
 
-#include "platform/audio_output.h"
 #include "platform/mci_command.h"
-#include "platform/mp3_decoder.h"
+#include "platform/media/player.h"
 #include "platform/shortpath.h"
 
 namespace {
 
 using namespace platform::mci;
-using Clock = std::chrono::steady_clock;
+namespace media = platform::media;
 
 // ---------------------------------------------------------------------------------------------
-// The change notifier. The output tells the end of a file on the audio thread, so the notifier
-// is guarded there.
+// What the device's own threads tell: guarded, as they tell it there.
 
 std::mutex notifierMutex;
 ChangeNotifier changeNotifier;
@@ -38,25 +37,33 @@ void notifyChange() noexcept {
     }
 }
 
+std::mutex reporterMutex;
+FailureReporter failureReporter;
+std::array<bool, 3> kindTold{};
+
+void reportFailure(const media::OutputFailure& failure) noexcept {
+    std::lock_guard lock(reporterMutex);
+    bool& told = kindTold[static_cast<std::size_t>(failure.kind)];
+    if (told || !failureReporter) {
+        return;
+    }
+    told = true;
+    const char* what =
+        failure.kind == media::OutputFailure::Kind::kLost ? "the sound stopped: " : "no sound: ";
+    try {
+        failureReporter(what + failure.reason);
+    } catch (...) {
+        // The reporter only tells; its faults stay here.
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // The device.
-
-enum class State { Stopped, Playing, Paused };
 
 struct Device {
     std::string alias;
     std::string path;
-    std::unique_ptr<platform::audio::Mp3Decoder> decoder;
-    // Set on the audio thread once the file has played to its end.
-    std::shared_ptr<std::atomic<bool>> ended = std::make_shared<std::atomic<bool>>(false);
-    State state = State::Stopped;
-    // At its first frame, with nothing played: the output already holds the start.
-    bool atStart = true;
-    // How long it has played: the time up to the last pause, and since when it plays on.
-    Clock::duration played{};
-    Clock::time_point since{};
-    // Last, so that the audio thread, which reads the decoder, stops before the rest goes.
-    std::unique_ptr<platform::audio::Output> output;
+    std::unique_ptr<media::Player> player;
 };
 
 // Only one device can be open at a time.
@@ -65,13 +72,18 @@ std::uint64_t openCount = 0;
 
 CommandObserver commandObserver;
 
-// A device that was playing and is no longer heard has played to its end (or its data could
-// not be decoded any further); either way it is stopped now.
-void noteEnd(Device& d) {
-    if (d.state == State::Playing && d.ended->load()) {
-        d.state = State::Stopped;
-        d.played = {};
+// The decoder's refusals, as the command layer numbers them.
+MCIERROR errorFor(media::DecodeError error) {
+    switch (error) {
+        case media::DecodeError::kNotFound:
+            return kFileNotFound;
+        case media::DecodeError::kNotAFile:
+        case media::DecodeError::kNotAudio:
+            return kInvalidFile;
+        case media::DecodeError::kOutOfMemory:
+            return kOutOfMemory;
     }
+    return kInvalidFile;
 }
 
 MCIERROR openDevice(const Command& command) {
@@ -79,60 +91,17 @@ MCIERROR openDevice(const Command& command) {
         return sameWord(device->alias, command.alias) ? kDuplicateAlias : kMustUseShareable;
     }
     const std::optional<std::string> path = platform::decodeShortPath(command.element);
-    // No Linux path holds a NUL byte, so a short form that decodes to one names no file (and
-    // the system would read only the part before it, a different file).
-    if (!path || path->empty() || path->find('\0') != std::string::npos) {
+    if (!path || path->empty()) {
         return kFileNotFound;
     }
-    Device opened;
-    opened.alias = std::string(command.alias);
-    opened.path = *path;
-    MCIERROR error = kNoError;
-    opened.decoder = platform::audio::Mp3Decoder::open(*path, error);
-    if (!opened.decoder) {
-        return error;
+    auto opened = media::Player::open(*path, {notifyChange, reportFailure});
+    if (const auto* error = std::get_if<media::DecodeError>(&opened)) {
+        return errorFor(*error);
     }
-    // The source and the end are told on the audio thread, and the device may move (it is
-    // optional's value) after this: they hold what they need, not the device.
-    platform::audio::Mp3Decoder* const decoder = opened.decoder.get();
-    opened.output = platform::audio::Output::open(
-        [decoder](std::int16_t* samples, std::size_t frames) {
-            return decoder->read(samples, frames);
-        },
-        [ended = opened.ended] {
-            ended->store(true);
-            notifyChange();
-        });
-    if (!opened.output) {
-        return kHardware;
-    }
-    device = std::move(opened);
+    device = Device{std::string(command.alias), *path,
+                    std::move(std::get<std::unique_ptr<media::Player>>(opened))};
     ++openCount;
     return kNoError;
-}
-
-void startPlaying(Device& d) {
-    d.since = Clock::now();
-    d.state = State::Playing;
-}
-
-void pausePlaying(Device& d) {
-    d.played += Clock::now() - d.since;
-    d.state = State::Paused;
-}
-
-// Back to the first frame, silent.
-void rewind(Device& d) {
-    if (!d.atStart) {
-        // With the audio thread held, so that an end told just before is forgotten too.
-        d.output->drop([&d] {
-            d.decoder->rewind();
-            d.ended->store(false);
-        });
-        d.atStart = true;
-    }
-    d.state = State::Stopped;
-    d.played = {};
 }
 
 MCIERROR deviceCommand(const Command& command) {
@@ -148,50 +117,38 @@ MCIERROR deviceCommand(const Command& command) {
     if (command.malformed != kNoError) {
         return command.malformed;
     }
-    Device& d = *device;
-    noteEnd(d);
+    media::Player& player = *device->player;
+    const bool stopped = player.status().transport == media::Transport::kStopped;
     switch (command.verb) {
         case Verb::Set:
-            d.output->setMuted(!command.soundOn);
+            player.setMuted(!command.soundOn);
             return kNoError;
         case Verb::Close:
             device.reset();
             return kNoError;
         case Verb::Play:
-            if (d.state == State::Stopped) {
-                rewind(d);
-                d.atStart = false;
-                d.output->start();
-                startPlaying(d);
-            } else if (d.state == State::Paused) {
-                d.output->start();
-                startPlaying(d);
-            }
+            player.play();
             return kNoError;
         case Verb::Pause:
-            if (d.state == State::Stopped) {
+            if (stopped) {
                 return kNonapplicableFunction;
             }
-            if (d.state == State::Playing) {
-                d.output->hold();
-                pausePlaying(d);
-            }
+            player.pause();
             return kNoError;
         case Verb::Resume:
-            if (d.state == State::Stopped) {
+            if (stopped) {
                 return kNonapplicableFunction;
             }
-            if (d.state == State::Paused) {
-                d.output->start();
-                startPlaying(d);
-            }
+            player.play();
             return kNoError;
         case Verb::Stop:
-            rewind(d);
+            player.stop();
             return kNoError;
-        default:
-            return kUnrecognizedCommand;
+        case Verb::Open:
+        case Verb::CloseAll:
+            break;  // handled before
     }
+    return kUnrecognizedCommand;
 }
 
 MCIERROR runCommand(std::string_view text) {
@@ -213,8 +170,9 @@ MCIERROR mciSendStringA(const char* command, char* returnString, std::uint32_t r
     MCIERROR result = kNoError;
     try {
         result = runCommand(text);
-    } catch (...) {
-        // Only allocation can throw here, and always before anything has changed.
+    } catch (const std::bad_alloc&) {
+        // Allocation fails before anything has changed: the device is opened, or a command's
+        // words are read, whole or not at all.
         result = kOutOfMemory;
     }
     if (commandObserver) {
@@ -236,10 +194,6 @@ void setCommandObserver(CommandObserver observer) {
     commandObserver = std::move(observer);
 }
 
-void setOutputTap(OutputTap tap) {
-    platform::audio::setTap(std::move(tap));
-}
-
 bool anyDeviceOpen() {
     return device.has_value();
 }
@@ -249,19 +203,13 @@ DeviceStatus deviceStatus() {
     if (!device) {
         return status;
     }
-    Device& d = *device;
-    noteEnd(d);
-    status.playback = d.state == State::Playing  ? Playback::Playing
-                      : d.state == State::Paused ? Playback::Paused
-                                                 : Playback::Stopped;
-    status.path = d.path;
-    status.lengthUs = d.decoder->lengthUs();
-    const Clock::duration played =
-        d.played + (d.state == State::Playing ? Clock::now() - d.since : Clock::duration{});
-    status.positionUs = std::chrono::duration_cast<std::chrono::microseconds>(played).count();
-    if (status.lengthUs > 0) {
-        status.positionUs = std::min(status.positionUs, status.lengthUs);
-    }
+    const media::PlayerStatus now = device->player->status();
+    status.playback = now.transport == media::Transport::kPlaying  ? Playback::Playing
+                      : now.transport == media::Transport::kPaused ? Playback::Paused
+                                                                   : Playback::Stopped;
+    status.path = device->path;
+    status.lengthUs = now.lengthUs;
+    status.positionUs = now.lengthUs > 0 ? std::min(now.positionUs, now.lengthUs) : now.positionUs;
     status.openCount = openCount;
     return status;
 }
@@ -269,6 +217,12 @@ DeviceStatus deviceStatus() {
 void setChangeNotifier(ChangeNotifier notifier) {
     std::lock_guard lock(notifierMutex);
     changeNotifier = std::move(notifier);
+}
+
+void setFailureReporter(FailureReporter reporter) {
+    std::lock_guard lock(reporterMutex);
+    failureReporter = std::move(reporter);
+    kindTold = {};
 }
 
 }  // namespace platform::mci

@@ -39,3 +39,18 @@ printf '%s\n' Playing Paused Playing Paused Playing Paused Playing Stopped | dif
 quit
 grep -qx "path=$dir/music/other" korvel.ini
 [ ! -s err ]  # the player printed nothing
+# A sound server that stops answering holds nothing up: Quit still saves and ends with status 0.
+# Killed while a file plays, the status reads Stopped, and why is said in one line.
+./korvel "music/01 A4 440 Hz.mp3" 2>err & pid=$!
+await Playing status
+kill -STOP $pulse
+quit
+kill -CONT $pulse
+./korvel "music/02 E5 660 Hz.mp3" 2>err & pid=$!
+await Playing status
+kill -KILL $pulse && wait $pulse || true
+pulse=
+await Stopped status
+quit
+grep -qx "path=$dir/music" korvel.ini
+[ "$(wc -l <err)" = 1 ] && grep -q '^korvel: the sound stopped: ' err

@@ -2,12 +2,14 @@
 // each control sends, the captions it leaves, and what is heard where a fault would be heard.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <QAccessibleInterface>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "app/frmKORVEL.h"
@@ -337,6 +339,75 @@ TEST_F(WindowTest, FixedTextsAndWhatHoverColoursAndCounts) {
     window->Label10->setCaption(none);
     window->repaint();
     EXPECT_EQ(window->Label10->Caption(), a) << "a repaint rewrites the count line";
+}
+
+// The sound system fails in each way it can while a file plays, and every command still returns
+// to the window at once, leaves the device reading what is heard, and costs no CPU; closing still
+// saves. Each kind of failure is told once, in words.
+TEST_F(WindowTest, EveryCommandAnswersAtOnceWhateverTheSoundSystemDoes) {
+    using P = platform::mci::Playback;
+    std::vector<std::string> told;
+    platform::mci::setFailureReporter([&](std::string_view line) { told.emplace_back(line); });
+    SilentServer silent;
+    std::optional<ThroughAlsa> alsa;
+    const std::string pulse = getenv("PULSE_SERVER"), none = "/nonexistent";
+    const std::function<void()> stop = [] { signalSoundServer(SIGSTOP); },
+                                kill = [] { signalSoundServer(SIGKILL); };
+    // Each fault, where ALSA's device (the pulse plugin) is used, and the player's own connection
+    // to a sound server then; and the state it leaves.
+    const std::vector<std::tuple<const char*, std::function<void()>, const char*, const char*>>
+        faults = {
+            {"the sound server stopped", stop, nullptr, "LPLLLSSSS"},
+            {"the sound server stopped, ALSA's device its plugin", stop, pulse.c_str(),
+             "LPLLLSSSS"},
+            {"the sound server killed", kill, nullptr, "SSSSSSSSS"},
+            {"a sound server that never answers",
+             [&] { kill(), setenv("PULSE_SERVER", silent.address().c_str(), 1); }, nullptr,
+             "SSSSSSSSS"},
+            {"ALSA's device failed", kill, none.c_str(), "SSSSSSSSS"},
+        };
+    for (const auto& [fault, make, alsaWith, after] : faults) {
+        SCOPED_TRACE(fault);
+        if (alsaWith)
+            alsa.emplace(alsaWith);
+        ASSERT_TRUE(probe.quiet());
+        open();
+        play(0);
+        // What the fault leaves, then pause, resume, mute, unmute, stop, play, next, previous.
+        platform::Label* const labels[] = {nullptr,        window->Label6, window->Label6,
+                                           window->Label4, window->Label4, window->Label7,
+                                           window->Label5, window->Label8, window->Label9};
+        for (int i = 0; i < 9; ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_LT(msTaken([&] { i == 0 ? make() : click(labels[i]); }), 100.0);
+            const P expected = after[i] == 'P'   ? P::Paused
+                               : after[i] == 'L' ? P::Playing
+                                                 : P::Stopped;
+            for (int t = 0; t < 300 && platform::mci::deviceStatus().playback != expected; ++t)
+                QTest::qWait(10);
+            EXPECT_EQ(platform::mci::deviceStatus().playback, expected);
+        }
+        const double cpu = cpuSeconds();
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        EXPECT_LT(cpuSeconds() - cpu, 0.2) << "busy while the sound system failed";
+        programEnds = 0;
+        EXPECT_LT(msTaken([&] { click(window->Label3); }), 100.0);
+        EXPECT_EQ(programEnds, 1);
+        EXPECT_TRUE(std::ifstream(programDir / "korvel.ini").good());
+        std::filesystem::remove(programDir / "korvel.ini");
+        signalSoundServer(SIGCONT);
+        alsa.reset();
+        setenv("PULSE_SERVER", pulse.c_str(), 1);
+        startSoundServer();
+    }
+    platform::mci::setFailureReporter({});
+    // The server lost while it played; no server and no device; a server that did not answer.
+    ASSERT_EQ(told.size(), 3u);
+    EXPECT_TRUE(told[0].starts_with("no sound: the sound server did not answer")) << told[0];
+    EXPECT_TRUE(told[1].starts_with("the sound stopped: the sound server ended")) << told[1];
+    EXPECT_TRUE(told[2].starts_with("no sound: no sound server")) << told[2];
+    open();
+    play(1);  // and once the server is back, the next file is heard
 }
 
 // A 16-bit row number was the old platform's limit, not the program's: past row 32,767 every

@@ -4,6 +4,9 @@
 #include <pulse/simple.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,16 +52,21 @@ SoundServer* server = nullptr;
 
 }  // namespace
 
-double pitchOf(const std::vector<float>& s) {
-    if (s.size() < kWindow || rms(s) < kSilence)
+// From the rising zero crossings of all of `s`; 0 for silence or fewer than three.
+static double pitchIn(const std::vector<float>& s) {
+    if (rms(s) < kSilence)
         return 0;
     std::size_t first = 0, last = 0, rises = 0;
-    for (std::size_t i = s.size() - kWindow + 1; i < s.size(); ++i) {
+    for (std::size_t i = 1; i < s.size(); ++i) {
         if (s[i - 1] < 0 && s[i] >= 0) {
             (rises++ == 0 ? first : last) = i;
         }
     }
     return rises < 3 ? 0 : double(rises - 1) * kRate / double(last - first);
+}
+
+double pitchOf(const std::vector<float>& s) {
+    return s.size() < kWindow ? 0 : pitchIn({s.end() - kWindow, s.end()});
 }
 
 void startSoundServer() {
@@ -106,6 +114,16 @@ void stopSoundServer() {
     }
 }
 
+void signalSoundServer(int signal) {
+    if (server && server->pid > 0) {
+        kill(server->pid, signal);
+        if (signal == SIGKILL) {
+            waitpid(server->pid, nullptr, 0);
+            server->pid = -1;
+        }
+    }
+}
+
 std::uint32_t send(const std::string& command) {
     return mciSendStringA(command.c_str(), nullptr, 0, 0);
 }
@@ -114,17 +132,26 @@ long entriesIn(const std::string& directory) {
     return std::distance(std::filesystem::directory_iterator(directory), {});
 }
 
-void writeTone(const std::string& path, double hz, double seconds, int rate) {
+namespace {
+
+constexpr double kStepPitches[] = {600, 700, 820, 960, 1120, 1310, 1530, 1790};
+constexpr int kLetterMs = 10;
+
+// An MP3 of the tone whose pitch at sample i is hz(i), its phase running on across changes.
+template <typename Pitch>
+void writeMp3(const std::string& path, std::size_t samples, int rate, Pitch hz, bool vbr = false) {
     std::unique_ptr<lame_global_flags, int (*)(lame_global_flags*)> lame(lame_init(), lame_close);
     lame_set_num_channels(lame.get(), 1);
     lame_set_in_samplerate(lame.get(), rate);
     lame_set_bWriteVbrTag(lame.get(), 0);
+    lame_set_VBR(lame.get(), vbr ? vbr_default : vbr_off);
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), fclose);
     if (lame_init_params(lame.get()) < 0 || !file)
         throw std::runtime_error("cannot write " + path);
-    std::vector<short> pcm(std::size_t(seconds * rate));
-    for (std::size_t i = 0; i < pcm.size(); ++i) {
-        pcm[i] = short(16000 * std::sin(2 * std::numbers::pi * hz * double(i) / rate));
+    std::vector<short> pcm(samples);
+    double phase = 0;
+    for (std::size_t i = 0; i < pcm.size(); ++i, phase += 2 * std::numbers::pi * hz(i) / rate) {
+        pcm[i] = short(16000 * std::sin(phase));
     }
     std::vector<unsigned char> mp3(pcm.size() * 5 / 4 + 7200);
     int n = lame_encode_buffer(lame.get(), pcm.data(), pcm.data(), int(pcm.size()), mp3.data(),
@@ -135,9 +162,114 @@ void writeTone(const std::string& path, double hz, double seconds, int rate) {
     }
 }
 
+}  // namespace
+
+void writeTone(const std::string& path, double hz, double seconds, int rate, bool vbr) {
+    writeMp3(
+        path, std::size_t(seconds * rate), rate, [hz](std::size_t) { return hz; }, vbr);
+}
+
+void writeSteps(const std::string& path, const std::string& steps, int rate) {
+    const std::size_t step = std::size_t(rate / 10);
+    writeMp3(path, steps.size() * step, rate,
+             [&](std::size_t i) { return kStepPitches[steps[i / step] - 'a']; });
+}
+
+std::string lettersOf(const std::vector<float>& mono) {
+    constexpr std::size_t kWindow = kRate * kLetterMs / 1000;
+    std::string letters;
+    for (std::size_t at = 0; at + kWindow <= mono.size(); at += kWindow) {
+        const std::vector<float> window(mono.begin() + std::ptrdiff_t(at),
+                                        mono.begin() + std::ptrdiff_t(at + kWindow));
+        const double hz = pitchIn(window);
+        char letter = rms(window) < kSilence ? '.' : '?';
+        for (int p = 0; p < 8 && hz > 0; ++p) {
+            if (std::abs(hz - kStepPitches[p]) < kStepPitches[p] * 0.03)
+                letter = char('a' + p);
+        }
+        letters += letter;
+    }
+    return letters;
+}
+
+std::string stepsIn(const std::string& letters) {
+    std::vector<std::pair<char, int>> runs;
+    for (const char c : letters) {
+        if (!runs.empty() && runs.back().first == c)
+            ++runs.back().second;
+        else
+            runs.push_back({c, 1});
+    }
+    // A run of two windows or fewer beside silence is the edge of the step the silence cut (a
+    // pause), whatever it sounded like: it counts for that step.
+    const auto isStep = [&](std::size_t i) { return runs[i].first >= 'a' && runs[i].first <= 'h'; };
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        for (const int side : {-1, 1}) {
+            const std::size_t edge = i + side, step = i + 2 * side;
+            if (runs[i].first == '.' && step < runs.size() && runs[edge].second <= 2 &&
+                isStep(step)) {
+                runs[step].second += runs[edge].second;
+                runs[edge].first = '.';
+            }
+        }
+    }
+    // Then only steps count, joined where a pause or an odd letter parted them; runs of two
+    // letters or fewer are the edges where two steps meet.
+    std::vector<std::pair<char, int>> steps;
+    for (int pass = 0; pass < 2; ++pass, runs = std::exchange(steps, {})) {
+        for (const auto& [c, n] : runs) {
+            if (c < 'a' || c > 'h' || (pass == 1 && n <= 2))
+                continue;
+            if (!steps.empty() && steps.back().first == c)
+                steps.back().second += n;
+            else
+                steps.push_back({c, n});
+        }
+    }
+    std::string heard;
+    for (const auto& [c, n] : runs) heard += n >= 8 && n <= 12 ? c : char(std::toupper(c));
+    return heard;
+}
+
+ThroughAlsa::ThroughAlsa(const std::string& pulse)
+    : savedPulse(getenv("PULSE_SERVER")), savedAlsa(getenv("ALSA_CONFIG_PATH")) {
+    const std::string config = server->dir / "alsa-pulse.conf";
+    std::ofstream(config) << "pcm.!default { type pulse server \"" << savedPulse << "\" }\n";
+    signalSoundServer(SIGKILL);
+    startSoundServer();
+    setenv("PULSE_SERVER", pulse.c_str(), 1);
+    setenv("ALSA_CONFIG_PATH", config.c_str(), 1);
+}
+
+ThroughAlsa::~ThroughAlsa() {
+    setenv("PULSE_SERVER", savedPulse.c_str(), 1);
+    setenv("ALSA_CONFIG_PATH", savedAlsa.c_str(), 1);
+}
+
+SilentServer::SilentServer() : path(server->dir / "silent"), fd(socket(AF_UNIX, SOCK_STREAM, 0)) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    std::filesystem::remove(path);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(fd, 64) != 0)
+        throw std::runtime_error("cannot listen on " + path);
+}
+
+SilentServer::~SilentServer() {
+    close(fd);
+}
+
+double cpuSeconds() {
+    rusage use{};
+    getrusage(RUSAGE_SELF, &use);
+    return double(use.ru_utime.tv_sec + use.ru_stime.tv_sec) +
+           double(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
+}
+
 // An idle null sink renders in blocks of seconds; the recording's first piece comes once the
 // sink has taken up its short latency, and from then on every sound is heard as it plays.
-Probe::Probe() : recorder_([this] { record(); }) {
+Probe::Probe() : server_("unix:" + server->dir / "socket"), recorder_([this] { record(); }) {
     within3s([this] { return frames() > 0; });
 }
 
@@ -153,8 +285,9 @@ void Probe::record() {
     std::vector<std::int16_t> piece(kRate / 100);
     pa_simple* in = nullptr;
     while (!done_) {
-        if (!in && !(in = pa_simple_new(nullptr, "korvel-tests", PA_STREAM_RECORD, "out.monitor",
-                                        "probe", &format, nullptr, &attr, nullptr))) {
+        if (!in &&
+            !(in = pa_simple_new(server_.c_str(), "korvel-tests", PA_STREAM_RECORD, "out.monitor",
+                                 "probe", &format, nullptr, &attr, nullptr))) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             continue;
         }
@@ -165,8 +298,8 @@ void Probe::record() {
         std::lock_guard lock(mutex_);
         for (std::int16_t x : piece) mono_.push_back(float(x) / 32768);
         total_ += piece.size();
-        if (mono_.size() > 2 * kRate)
-            mono_.erase(mono_.begin(), mono_.end() - kRate);
+        if (mono_.size() > 12 * kRate)
+            mono_.erase(mono_.begin(), mono_.end() - 10 * kRate);
     }
     if (in)
         pa_simple_free(in);
@@ -208,6 +341,13 @@ bool Probe::startsWith(double hz) {
         return first != 0;
     });
     return std::abs(first - hz) < hz * 0.03;
+}
+
+std::string Probe::letters(int ms) {
+    const std::uint64_t mark = frames(), wanted = std::uint64_t(ms) * kRate / 1000;
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    within3s([&] { return frames() - mark >= wanted; });
+    return lettersOf(since(mark));
 }
 
 bool Probe::silentFor(int ms) {

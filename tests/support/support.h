@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -14,9 +15,22 @@ namespace korvel::test {
 // Pitches far enough apart that no file is ever taken for another.
 inline constexpr double kLow = 440.0, kMid = 660.0, kHigh = 990.0;
 
-// Writes an MP3 holding a sine tone of `hz` for `seconds` at `rate` samples a second; throws
-// when it cannot.
-void writeTone(const std::string& path, double hz, double seconds = 6.0, int rate = 44100);
+// Writes an MP3 holding a sine tone of `hz` for `seconds` at `rate` samples a second, at a
+// constant bit rate or (`vbr`) a variable one without a header that would give its length;
+// throws when it cannot.
+void writeTone(const std::string& path, double hz, double seconds = 6.0, int rate = 44100,
+               bool vbr = false);
+
+// Steps of a tenth of a second, each at the pitch of the letter it is heard as ('a' to 'h'):
+// written from letters ("abcdefgh..."), a recording is read back as letters, one for each
+// 10 ms, with '.' for silence and '?' for anything else. What is heard dropped, doubled,
+// reordered, too fast or too slow reads differently.
+void writeSteps(const std::string& path, const std::string& steps, int rate = 44100);
+std::string lettersOf(const std::vector<float>& mono);
+// The steps heard in `letters`, in order, silence and the odd letters where two steps meet left
+// out: each step as its letter when it was heard whole (80 to 120 ms: a pause may hear again the
+// little the server had rendered, and takes back), in capitals when not.
+std::string stepsIn(const std::string& letters);
 
 // The pitch of the newest 100 ms of mono audio at 44100 Hz, from its rising zero crossings; 0
 // for silence.
@@ -28,6 +42,36 @@ double pitchOf(const std::vector<float>& samples);
 // that while the server is stopped nothing at all can play.
 void startSoundServer();
 void stopSoundServer();
+// Sends `signal` to the sound server: SIGSTOP makes it silent, SIGCONT wakes it, SIGKILL ends it.
+void signalSoundServer(int signal);
+
+// Until destroyed, the player's own connection to a sound server points at `pulse` (nowhere by
+// default) and ALSA's default device is the pulse plugin aimed at the private sound server. The
+// server is started anew first, so that no connection made before is left to play on.
+struct ThroughAlsa {
+    explicit ThroughAlsa(const std::string& pulse = "/nonexistent");
+    ~ThroughAlsa();
+    std::string savedPulse, savedAlsa;
+};
+
+// A sound server that takes every connection and never answers.
+struct SilentServer {
+    SilentServer();
+    ~SilentServer();
+    std::string address() const { return "unix:" + path; }
+    std::string path;
+    int fd;
+};
+
+// How long `f` takes, in milliseconds; and the process's CPU time so far, in seconds.
+template <typename F>
+double msTaken(F f) {
+    const auto start = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+double cpuSeconds();
 
 // Sends one media command, as the playback procedures do.
 std::uint32_t send(const std::string& command);
@@ -41,6 +85,11 @@ struct TempDir : QTemporaryDir {
     // One made in `parent` rather than in the usual place for temporary files.
     explicit TempDir(const std::string& parent)
         : QTemporaryDir(QString::fromStdString(parent + "/korvel-XXXXXX")) {}
+    // Qt's own removal leaves behind names that are not UTF-8.
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path(), ignored);
+    }
     std::string path() const { return QTemporaryDir::path().toStdString(); }
     std::string operator/(const std::string& name) const { return path() + "/" + name; }
 };
@@ -61,11 +110,14 @@ class Probe {
     bool startsWith(double hz);
     // Listens for `ms` and tells whether all of it was silent.
     bool silentFor(int ms);
+    // Listens to `ms` of sound and gives what was heard as letters (lettersOf).
+    std::string letters(int ms);
 
   private:
     std::uint64_t frames();
     std::vector<float> since(std::uint64_t mark);
     void record();
+    const std::string server_;  // where the sound server was when the probe was made
     std::atomic<bool> done_{false};
     std::mutex mutex_;
     std::vector<float> mono_;  // newest last, bounded
