@@ -16,11 +16,17 @@ QString IniRead(const QString& section, const QString& key, const QString& file)
 QString IniWrite(const QString& section, const QString& key, const QString& value,
                  const QString& file);
 
-// Where the settings live: "korvel.ini" beside the program when it can be written there, else
-// "korvel/korvel.ini" under the user's configuration directory ($XDG_CONFIG_HOME, or ~/.config),
-// which is created when missing. Reading and writing use the same rule, so a value written is
+// Where the settings live. An installed program (one whose folder is a "bin" folder with
+// "../share/applications/korvel.desktop" beside it, as the package and every `cmake --install`
+// lay it out) keeps them in "korvel/korvel.ini" under the configuration directory of the user
+// who runs it ($XDG_CONFIG_HOME, or ~/.config), which is created when missing; any other program
+// (a build tree, a copy in a folder the user owns) keeps "korvel.ini" beside itself when it can
+// be written there, and uses the configuration directory otherwise. So an installed program
+// never writes into the system's folders, not even as root, and a "korvel.ini" that lies beside
+// it is neither read nor written. Reading and writing use the same rule, so a value written is
 // the value read at the next start. Nothing beside the file is touched: a save leaves nothing
-// behind, even when it is cut short.
+// behind, even when it is cut short. The empty text where an installed program has no
+// configuration directory at all (no home): nothing is read, and a save is refused.
 QString SettingsFile();
 
 }  // namespace Tivoran
