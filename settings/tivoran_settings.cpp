@@ -113,9 +113,9 @@ QString IniRead(const QString& section, const QString& key, const QString& file)
 
 QString IniWrite(const QString& section, const QString& key, const QString& value,
                  const QString& file) {
-    WritePrivateProfileStringA(platform::toAnsi(section).c_str(), platform::toAnsi(key).c_str(),
-                               platform::toAnsi(value).c_str(), platform::toAnsi(file).c_str());
-    return QString();
+    return platform::fromAnsi(
+        WriteProfileKey(platform::toAnsi(section).c_str(), platform::toAnsi(key).c_str(),
+                        platform::toAnsi(value).c_str(), platform::toAnsi(file).c_str()));
 }
 
 namespace {

@@ -3,8 +3,8 @@
 #include <QString>
 
 // The settings procedures: the one remembered value lives in an INI file, read and written one
-// key at a time. They keep no state and report nothing; a value that cannot be read reads as the
-// empty text, and a write that cannot be made is lost.
+// key at a time. They keep no state; a value that cannot be read reads as the empty text, and a
+// write that cannot be made says why.
 namespace Tivoran {
 
 // The value of `key` in `section` of `file`, or the empty text when the file, section or key
@@ -12,7 +12,8 @@ namespace Tivoran {
 QString IniRead(const QString& section, const QString& key, const QString& file);
 
 // Stores `value` under `key` in `section` of `file`, creating the file and section where
-// missing. Returns the empty text whether or not the write could be made.
+// missing. Returns the empty text when it was stored, else why not, for a person: a file that
+// cannot be written, or one too large to be a settings file, which is left as it is.
 QString IniWrite(const QString& section, const QString& key, const QString& value,
                  const QString& file);
 

@@ -31,8 +31,7 @@ TEST(Settings, TheChosenFileKeepsALongPathWhole) {
     // A user other than root, where the tests run as root: the saved ID stays root's, so the
     // test can come back. The user may pass through the test's folder and owns its own one.
     const uid_t user = geteuid() == 0 ? 65534 : geteuid();
-    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
-    ASSERT_TRUE(fs::create_directory(dir / "user") &&
+    ASSERT_TRUE(chmod(dir.path().c_str(), 0755) == 0 && fs::create_directory(dir / "user") &&
                 chown((dir / "user").c_str(), user, user) == 0);
     // Put back for the tests after this one in the same process: the sound server's client keeps
     // its cookie under these, and a relative one would land in the working directory.
