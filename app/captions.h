@@ -25,6 +25,9 @@ inline const QString kWindowTitle = QStringLiteral("Brisanova Mp3 Player");
 inline const QString kEndingA = QStringLiteral(") MP3 files in this directory");
 inline const QString kEndingB = QStringLiteral(") mp3's in this dir");
 
+// The files the file list shows, and so the only files a way in from outside opens.
+inline const QString kFilePattern = QStringLiteral("*.mp3");
+
 inline const QString kSettingsSection = QStringLiteral("korvel");
 inline const QString kSettingsKey = QStringLiteral("path");
 

@@ -4,6 +4,7 @@
 
 #include <QFont>
 #include <QShortcut>
+#include <cstdio>
 
 #include "app/captions.h"
 #include "app/icon.h"
@@ -89,7 +90,7 @@ void frmKORVEL::createControls() {
     File1 = new platform::FileListBox(this);
     platform::placeInTwips(*File1, 2400, 960, 2535, 1080);
     File1->setColours(colours::kTeal, colours::kWhite);
-    File1->setPattern(QStringLiteral("*.mp3"));
+    File1->setPattern(captions::kFilePattern);
     Dir1 = new platform::DirListBox(this);
     platform::placeInTwips(*Dir1, 2400, 360, 2535, 570);
     Dir1->setColours(colours::kNavy, colours::kBlack);
@@ -183,8 +184,15 @@ void frmKORVEL::openRemembered(const QString& directory) {
 }
 
 void frmKORVEL::Form_Unload() {
-    Tivoran::IniWrite(captions::kSettingsSection, captions::kSettingsKey, Dir1->Path(),
-                      Tivoran::SettingsFile());
+    const QString file = Tivoran::SettingsFile();
+    const QString refused =
+        Tivoran::IniWrite(captions::kSettingsSection, captions::kSettingsKey, Dir1->Path(), file);
+    // A save that was not made is told, as the next start will show another folder than this one.
+    if (!refused.isEmpty()) {
+        const std::string where = file.isEmpty() ? std::string() : platform::toAnsi(file) + ": ";
+        std::fprintf(stderr, "korvel: the folder shown was not remembered: %s\n",
+                     platform::printable(where + platform::toAnsi(refused)).c_str());
+    }
     Tivoran::MciStopAll();
     endProgram();
 }

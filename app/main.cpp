@@ -1,5 +1,10 @@
+#include <fcntl.h>
+#include <sys/resource.h>
+
 #include <QApplication>
 #include <QTimer>
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +20,34 @@
 #include "platform/text.h"
 
 namespace {
+
+// The descriptors a running player may hold at once. On a desktop it holds about 15 while it
+// plays: the display and bus connections, the wake-ups of the event threads (Qt's, the bus's, the
+// display's), the sound server's socket and shared memory, and the file playing; more while it
+// lists a folder, saves, or takes a descriptor the display server passes, and a desktop's
+// accessibility bus and input methods add theirs. With too few, the display connection breaks on
+// the first descriptor the server passes, and the player hangs where no close signal reaches it.
+constexpr int kDescriptorsNeeded = 32;
+
+// How many descriptors are free below the limit, counted up to kDescriptorsNeeded. A soft limit
+// below that is first raised as far as the hard limit allows.
+int freeDescriptors(rlimit& limit) {
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return kDescriptorsNeeded;
+    }
+    if (limit.rlim_cur < kDescriptorsNeeded) {
+        limit.rlim_cur = std::min<rlim_t>(kDescriptorsNeeded, limit.rlim_max);
+        setrlimit(RLIMIT_NOFILE, &limit);
+        getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    int free = 0;
+    for (rlim_t fd = 0; fd < limit.rlim_cur && free < kDescriptorsNeeded; ++fd) {
+        if (fcntl(static_cast<int>(fd), F_GETFD) == -1 && errno == EBADF) {
+            ++free;
+        }
+    }
+    return free;
+}
 
 bool isSet(const char* name) {
     const char* value = std::getenv(name);
@@ -48,11 +81,19 @@ int main(int argc, char** argv) {
     if (openWith.exit) {
         return *openWith.exit;
     }
+    // A player that could hang with no way to save or end is not started.
+    if (rlimit limit{}; freeDescriptors(limit) < kDescriptorsNeeded) {
+        std::fprintf(stderr,
+                     "korvel: cannot start with fewer than %d free file descriptors (ulimit -n "
+                     "is %llu)\n",
+                     kDescriptorsNeeded, static_cast<unsigned long long>(limit.rlim_cur));
+        return 1;
+    }
     // First, while descriptors are surely there to be had: without it a SIGTERM would end the
     // player without saving.
     if (!CloseSignals::install()) {
-        std::fputs("korvel: cannot set up the handling of close signals: too many open files\n",
-                   stderr);
+        std::fprintf(stderr, "korvel: cannot set up the handling of close signals: %s\n",
+                     std::strerror(errno));
         return 1;
     }
     // Every argument is a path, so Qt sees none of them: a file named "-reverse" is a file.
@@ -96,7 +137,13 @@ int main(int argc, char** argv) {
     frmKORVEL window;
     std::unique_ptr<Mpris> mpris;
     AfterFirstPaint joinBus(window, [&] { mpris = std::make_unique<Mpris>(window); });
-    openwith::openInWindow(window, openWith.request.path, /*folderAllowed=*/true);
+    // What was checked at start may have gone since, or a running player may have refused it:
+    // either way this start ends before its window shows, rather than showing another folder.
+    if (!openWith.request.path.empty() && !openwith::openInWindow(window, openWith.request)) {
+        std::fprintf(stderr, "korvel: %s: cannot be opened any more\n",
+                     platform::printable(openWith.argument).c_str());
+        return 2;
+    }
     CloseSignals closeSignals;
     QObject::connect(&closeSignals, &CloseSignals::closeRequested, &window,
                      &frmKORVEL::unloadWindow);

@@ -313,10 +313,13 @@ void Mpris::stop() {
 }
 
 void Mpris::openUri(const QString& uri) {
-    const std::optional<std::string> path = openwith::pathOfUri(uri);
-    if (!path || !openwith::openInWindow(window_, *path, /*folderAllowed=*/false)) {
+    const openwith::Opening opening = openwith::resolve(uri.toStdString(), openwith::Way::kBus);
+    if (!opening.why.empty() || !openwith::openInWindow(window_, opening.request)) {
         if (calledFromDBus()) {
-            sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("cannot open ") + uri);
+            sendErrorReply(
+                QDBusError::InvalidArgs,
+                QStringLiteral("cannot open ") + uri + QStringLiteral(": ") +
+                    QString::fromStdString(opening.why.empty() ? "it went" : opening.why));
         }
     }
 }

@@ -6,15 +6,20 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
+#include "app/captions.h"
 #include "app/frmKORVEL.h"
 #include "app/mpris.h"
 #include "platform/controls/events.h"
+#include "platform/fs.h"
 #include "platform/text.h"
 
 namespace openwith {
@@ -22,6 +27,23 @@ namespace {
 
 // How long a running player may take to open the file before this start opens it itself.
 constexpr int kHandOverTimeoutMs = 10000;
+
+constexpr char kUsageLine[] = "usage: korvel [-h | --help | --version] [--] [FILE | FOLDER | URI]";
+constexpr char kHelp[] = R"(
+Plays the MP3 files of a folder from one small window.
+
+  FILE        an MP3 file the file list shows: its folder opens and it plays;
+              while a player runs, the file goes to that one and this command ends
+  FOLDER      the folder to open
+  URI         a file:// URI of either (no host but localhost)
+  -h, --help  show this help and exit
+  --version   show the name and version and exit
+  --          end the options: the argument after it is a path, whatever it
+              starts with
+
+Exit status: 0 when the window was closed or the file handed over, 1 when the
+player cannot start, 2 for an argument it cannot open.
+)";
 
 struct Split {
     std::string folder;
@@ -44,57 +66,130 @@ std::optional<std::string> absolute(const std::string& path) {
     return std::string(resolved);
 }
 
-// One line, whatever the name holds: a line break or an escape sequence in it is shown, not
-// obeyed.
-Parsed refuse(const char* what, const char* why) {
-    std::fprintf(stderr, "korvel: %s: %s\n", platform::printable(what).c_str(), why);
-    return {{}, 2};
+Opening refusal(std::string why) {
+    return {{}, std::move(why)};
+}
+
+bool isAsciiLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// SCHEME://..., as desktops and scripts hand names over. A file whose name looks like one is
+// named as ./NAME.
+bool isUri(std::string_view name) {
+    const std::size_t end = name.find("://");
+    if (end == std::string_view::npos || end == 0 || !isAsciiLetter(name[0])) {
+        return false;
+    }
+    return std::all_of(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(end), [](char c) {
+        return isAsciiLetter(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+    });
+}
+
+// The path of a file:// URI, its %XX decoded to the bytes they stand for.
+Opening pathOfUri(std::string_view uri) {
+    constexpr std::string_view kScheme = "file://";
+    if (!platform::equalsIgnoringAsciiCase(uri.substr(0, kScheme.size()), kScheme)) {
+        return refusal("not a file:// URI");
+    }
+    const std::string_view rest = uri.substr(kScheme.size());
+    const std::size_t slash = rest.find('/');
+    if (slash == std::string_view::npos ||
+        (slash > 0 && !platform::equalsIgnoringAsciiCase(rest.substr(0, slash), "localhost"))) {
+        return refusal("a URI of another host");
+    }
+    const QByteArray path = QByteArray::fromPercentEncoding(
+        QByteArray(rest.data() + slash, static_cast<qsizetype>(rest.size() - slash)));
+    if (path.contains('\0')) {
+        return refusal("a URI holding a zero byte");
+    }
+    return {{path.toStdString(), false}, {}};
+}
+
+// What the file list shows of a folder's files: the same rule, applied to one name.
+bool fileListShows(const std::string& name) {
+    return !platform::fs::isHidden(name) &&
+           !platform::fs::matching({name}, platform::toAnsi(captions::kFilePattern)).empty();
 }
 
 // Only a folder, or a regular file that can be read, is something the lists can show: a device,
 // a FIFO or a socket is not a file to play, and opening one could wait for ever.
-const char* whyNotOpenable(const std::string& path, bool folderAllowed) {
+Opening resolvePath(const std::string& path, Way way) {
     struct stat info {};
     if (path.empty() || stat(path.c_str(), &info) != 0) {
-        return std::strerror(path.empty() ? ENOENT : errno);
+        return refusal(std::strerror(path.empty() ? ENOENT : errno));
     }
     if (S_ISDIR(info.st_mode)) {
-        return folderAllowed ? nullptr : "is a folder";
+        if (way == Way::kBus) {
+            return refusal("is a folder");
+        }
+        const std::optional<std::string> folder = absolute(path);
+        return folder ? Opening{{*folder, false}, {}} : refusal(std::strerror(errno));
     }
     if (!S_ISREG(info.st_mode)) {
-        return "not a regular file";
+        return refusal("not a regular file");
     }
-    return access(path.c_str(), R_OK) == 0 ? nullptr : std::strerror(errno);
+    if (access(path.c_str(), R_OK) != 0) {
+        return refusal(std::strerror(errno));
+    }
+    // The folder is resolved by the system, links before "..", and the file keeps its own name.
+    const Split parts = split(path);
+    if (!fileListShows(parts.name)) {
+        return refusal("not an MP3 file the file list shows");
+    }
+    const std::optional<std::string> folder = absolute(parts.folder);
+    if (!folder) {
+        return refusal(std::strerror(errno));
+    }
+    return {{(*folder == "/" ? "" : *folder) + "/" + parts.name, true}, {}};
+}
+
+// One line, whatever the name holds: a line break or an escape sequence in it is shown, not
+// obeyed.
+Parsed refuse(const std::string& argument, const std::string& why) {
+    std::fprintf(stderr, "korvel: %s: %s\n", platform::printable(argument).c_str(), why.c_str());
+    return {{}, argument, 2};
 }
 
 }  // namespace
 
+Opening resolve(const std::string& name, Way way) {
+    if (!isUri(name)) {
+        return way == Way::kBus ? refusal("not a file:// URI") : resolvePath(name, way);
+    }
+    const Opening uri = pathOfUri(name);
+    return uri.why.empty() ? resolvePath(uri.request.path, way) : uri;
+}
+
 Parsed parseArguments(int argc, char** argv) {
-    if (argc <= 1) {
+    std::vector<std::string> paths;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (options && argument == "--") {
+            options = false;
+        } else if (options && (argument == "-h" || argument == "--help")) {
+            std::printf("%s\n%s", kUsageLine, kHelp);
+            return {{}, {}, 0};
+        } else if (options && argument == "--version") {
+            std::printf("korvel %s\n", KORVEL_VERSION);
+            return {{}, {}, 0};
+        } else {
+            paths.push_back(argument);
+        }
+    }
+    if (paths.empty()) {
         return {};
     }
-    if (argc > 2) {
-        std::fputs("usage: korvel [FILE | FOLDER]\n", stderr);
-        return {{}, 2};
+    if (paths.size() > 1) {
+        std::fprintf(stderr, "korvel: %s\n", kUsageLine);
+        return {{}, {}, 2};
     }
-    const std::string argument = argv[1];
-    if (const char* why = whyNotOpenable(argument, true)) {
-        return refuse(argv[1], why);
+    const Opening opening = resolve(paths[0], Way::kCommandLine);
+    if (!opening.why.empty()) {
+        return refuse(paths[0], opening.why);
     }
-    struct stat info {};
-    if (stat(argument.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        const std::optional<std::string> folder = absolute(argument);
-        return folder ? Parsed{{*folder, false}, std::nullopt}
-                      : refuse(argv[1], std::strerror(errno));
-    }
-    // The folder is resolved but the file's own name is kept: a link to an MP3 is listed (and
-    // played) under its own name, in its own folder.
-    const Split parts = split(argument);
-    const std::optional<std::string> folder = absolute(parts.folder);
-    if (!folder) {
-        return refuse(argv[1], std::strerror(errno));
-    }
-    return {{(*folder == "/" ? "" : *folder) + "/" + parts.name, true}, std::nullopt};
+    return {opening.request, paths[0], std::nullopt};
 }
 
 bool handOver(const Request& request) {
@@ -137,19 +232,17 @@ int rowNamed(const frmKORVEL& window, const std::string& name) {
 
 }  // namespace
 
-bool openInWindow(frmKORVEL& window, const std::string& path, bool folderAllowed) {
-    if (path.empty() || path[0] != '/' || whyNotOpenable(path, folderAllowed) != nullptr) {
+bool openInWindow(frmKORVEL& window, const Request& request) {
+    if (request.path.empty() || request.path[0] != '/') {
         return false;
     }
-    struct stat info {};
-    const bool isFolder = stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-    const Split parts = split(path);
+    const Split parts = split(request.path);
     const QString before = window.Dir1->Path();
     const std::string selected = platform::toAnsi(window.File1->FileName());
-    if (!showFolder(window, platform::fromAnsi(isFolder ? path : parts.folder))) {
+    if (!showFolder(window, platform::fromAnsi(request.isFile ? parts.folder : request.path))) {
         return false;
     }
-    if (isFolder) {
+    if (!request.isFile) {
         return true;
     }
     if (const int row = rowNamed(window, parts.name); row >= 0) {
@@ -157,32 +250,14 @@ bool openInWindow(frmKORVEL& window, const std::string& path, bool folderAllowed
         platform::raiseEvent([&window] { window.File1_DblClick(); });
         return true;
     }
-    // A file the list does not show (not an MP3 by its name) is not opened: the window goes back
-    // to where it was, with the file that was selected, and the caller hears of the failure.
+    // The file went between its check and now: the window goes back to where it was, with the
+    // file that was selected, and the caller hears of the failure.
     if (showFolder(window, before) && !selected.empty()) {
         if (const int row = rowNamed(window, selected); row >= 0) {
             window.File1->setListIndex(row);
         }
     }
     return false;
-}
-
-std::optional<std::string> pathOfUri(const QString& uri) {
-    const QString scheme = QStringLiteral("file://");
-    if (!uri.startsWith(scheme, Qt::CaseInsensitive)) {
-        return std::nullopt;
-    }
-    QByteArray rest = uri.mid(scheme.size()).toUtf8();
-    const qsizetype slash = rest.indexOf('/');
-    const QByteArray host = rest.left(slash);
-    if (slash < 0 || (!host.isEmpty() && host != "localhost")) {
-        return std::nullopt;
-    }
-    const QByteArray path = QByteArray::fromPercentEncoding(rest.mid(slash));
-    if (path.contains('\0')) {
-        return std::nullopt;
-    }
-    return path.toStdString();
 }
 
 }  // namespace openwith

@@ -244,6 +244,10 @@ std::string absoluteDirectory(const std::string& path) {
     return normalised;
 }
 
+bool isHidden(std::string_view name) {
+    return name.starts_with('.');
+}
+
 Listing list(const std::string& directory) {
     Listing listing;
     const std::unique_ptr<DIR, int (*)(DIR*)> stream(::opendir(directory.c_str()), &::closedir);
@@ -253,7 +257,7 @@ Listing list(const std::string& directory) {
     const int fd = ::dirfd(stream.get());
     // A read error ends the listing with what was read so far. Names go through as bytes.
     while (const dirent* entry = ::readdir(stream.get())) {
-        if (entry->d_name[0] == '.') {
+        if (isHidden(entry->d_name)) {
             continue;
         }
         switch (kindOf(fd, *entry)) {

@@ -27,6 +27,9 @@ struct Listing {
     std::vector<std::string> files;
 };
 
+// Whether both lists hide an entry of this name: one that starts with ".".
+bool isHidden(std::string_view name);
+
 // Reads `directory` once, hiding names that start with ".". A dangling link, a FIFO or a device
 // is in neither list; a directory that cannot be read lists as empty.
 Listing list(const std::string& directory);

@@ -85,29 +85,46 @@ std::optional<std::string> keyName(const char* key) {
 
 enum class ReadOutcome { kRead, kMissing, kFailed };
 
-// The whole file as bytes, and what it is. A file that does not exist is not an error: writing
-// creates it. Anything else that stops the read is (no permission, a directory, a FIFO, a device),
-// so that a file we cannot read is never replaced by one that has lost its contents. Only a
-// regular file is read, and the open never waits: a FIFO with no writer would otherwise hold the
-// program for good.
-ReadOutcome readWholeFile(const char* path, std::string& contents, struct stat* status) {
-    contents.clear();
+// What one read of the settings file found.
+struct FileRead {
+    ReadOutcome outcome = ReadOutcome::kFailed;
+    std::string contents;  // the whole lines within the first kIniReadLimit bytes
+    bool cut = false;      // the file goes on past kIniReadLimit
+    struct stat status {};
+    std::string why;  // for kFailed, for a person
+};
+
+FileRead failed(std::string why) {
+    FileRead read;
+    read.why = std::move(why);
+    return read;
+}
+
+// The file's first kIniReadLimit bytes, and what it is. A file that does not exist is not an
+// error: writing creates it. Anything else that stops the read is (no permission, a directory, a
+// FIFO, a device), so that a file we cannot read is never replaced by one that has lost its
+// contents. Only a regular file is read, and the open never waits: a FIFO with no writer would
+// otherwise hold the program for good.
+FileRead readFile(const char* path) {
+    FileRead read;
     // A look at the name first spares device nodes from being opened at all; the check on the
     // descriptor is the one that counts, as the name may change in between.
-    if (stat(path, status) == 0 && !S_ISREG(status->st_mode)) {
-        return ReadOutcome::kFailed;
+    if (stat(path, &read.status) == 0 && !S_ISREG(read.status.st_mode)) {
+        return failed("it is not a regular file");
     }
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        return errno == ENOENT ? ReadOutcome::kMissing : ReadOutcome::kFailed;
+        read.outcome = errno == ENOENT ? ReadOutcome::kMissing : ReadOutcome::kFailed;
+        read.why = std::strerror(errno);
+        return read;
     }
-    if (fstat(fd, status) != 0 || !S_ISREG(status->st_mode)) {
+    if (fstat(fd, &read.status) != 0 || !S_ISREG(read.status.st_mode)) {
         close(fd);
-        return ReadOutcome::kFailed;
+        return failed("it is not a regular file");
     }
     char chunk[65536];
     for (;;) {
-        const ssize_t n = read(fd, chunk, sizeof chunk);
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n == 0) {
             break;
         }
@@ -115,13 +132,24 @@ ReadOutcome readWholeFile(const char* path, std::string& contents, struct stat* 
             if (errno == EINTR) {
                 continue;
             }
+            const int error = errno;
             close(fd);
-            return ReadOutcome::kFailed;
+            return failed(std::strerror(error));
         }
-        contents.append(chunk, static_cast<std::size_t>(n));
+        read.contents.append(chunk, static_cast<std::size_t>(n));
+        if (read.contents.size() > kIniReadLimit) {
+            break;
+        }
     }
     close(fd);
-    return ReadOutcome::kRead;
+    if (read.contents.size() > kIniReadLimit) {
+        // Only whole lines count: a line cut at the limit could read as another value.
+        const std::size_t lastBreak = read.contents.find_last_of("\r\n", kIniReadLimit - 1);
+        read.contents.resize(lastBreak == std::string::npos ? 0 : lastBreak + 1);
+        read.cut = true;
+    }
+    read.outcome = ReadOutcome::kRead;
+    return read;
 }
 
 // The value of the first occurrence of `key` in `section`, as SimpleIni parses `contents`.
@@ -346,33 +374,36 @@ std::string directoryOf(const std::string& path) {
 // file or the new one, and nothing beside it that anyone would have to clean up. It keeps the
 // old file's permission bits; the owner is kept where we may (root editing another user's
 // file), so that the user can still write it.
-bool replaceFile(const std::string& path, std::string_view contents, const struct stat* old) {
+std::string replaceFile(const std::string& path, std::string_view contents,
+                        const struct stat* old) {
     QSaveFile file(QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size())));
     // Unbuffered, so that a short write (a full disk, the file size limit) shows in the count
     // write() returns: QSaveFile commits what a failing flush of its own buffer left, cut short.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        return false;
+        return file.errorString().toStdString();
     }
     if (old != nullptr && (old->st_uid != geteuid() || old->st_gid != getegid())) {
         [[maybe_unused]] const int ignored = fchown(file.handle(), old->st_uid, old->st_gid);
     }
     // QSaveFile renames without syncing first, and after a power cut the new name could then
     // stand for an empty file; so the data goes to the disk before the rename, and the rename
-    // itself after it.
+    // itself after it. A file not committed goes away with `file`, and the old file stays.
     if (file.write(contents.data(), static_cast<qint64>(contents.size())) !=
-            static_cast<qint64>(contents.size()) ||
-        fsync(file.handle()) != 0) {
-        file.cancelWriting();
+        static_cast<qint64>(contents.size())) {
+        return file.errorString().toStdString();
+    }
+    if (fsync(file.handle()) != 0) {
+        return std::strerror(errno);
     }
     if (!file.commit()) {
-        return false;
+        return file.errorString().toStdString();
     }
     const int directory = open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory >= 0) {
         fsync(directory);
         close(directory);
     }
-    return true;
+    return {};
 }
 
 }  // namespace
@@ -382,50 +413,65 @@ std::uint32_t GetPrivateProfileStringA(const char* section, const char* key, con
     const std::string_view fallback = def == nullptr ? std::string_view() : std::string_view(def);
     const auto sectionText = sectionName(section);
     const auto keyText = keyName(key);
-    std::string contents;
-    struct stat status {};
-    if (!sectionText || !keyText || fileName == nullptr ||
-        readWholeFile(fileName, contents, &status) != ReadOutcome::kRead) {
+    if (!sectionText || !keyText || fileName == nullptr) {
         return copyOut(fallback, buffer, size);
     }
-    const auto value = lookUp(contents, *sectionText, *keyText);
+    const FileRead read = readFile(fileName);
+    if (read.outcome != ReadOutcome::kRead) {
+        return copyOut(fallback, buffer, size);
+    }
+    const auto value = lookUp(read.contents, *sectionText, *keyText);
     return copyOut(value ? std::string_view(*value) : fallback, buffer, size);
 }
 
-int WritePrivateProfileStringA(const char* section, const char* key, const char* value,
-                               const char* fileName) {
+std::string WriteProfileKey(const char* section, const char* key, const char* value,
+                            const char* fileName) {
     const auto sectionText = sectionName(section);
     const auto keyText = keyName(key);
-    if (!sectionText || !keyText || value == nullptr || hasLineBreak(value) ||
-        fileName == nullptr || *fileName == '\0') {
-        return 0;
+    if (!sectionText || !keyText || value == nullptr) {
+        return "no such section, key or value can be stored";
+    }
+    if (hasLineBreak(value)) {
+        return "a line break in the value cannot be stored";
+    }
+    if (fileName == nullptr || *fileName == '\0') {
+        return "there is no settings file";
     }
     // A symbolic link is read through, and QSaveFile writes through it to its end, also where
     // that end does not exist yet: the link stays a link.
     const std::string path = fileName;
 
-    std::string contents;
-    struct stat old {};
-    const ReadOutcome read = readWholeFile(path.c_str(), contents, &old);
-    if (read == ReadOutcome::kFailed) {
-        return 0;
+    const FileRead read = readFile(path.c_str());
+    if (read.outcome == ReadOutcome::kFailed) {
+        return read.why;
     }
-    const bool exists = read == ReadOutcome::kRead;
+    // A file longer than any this program writes is not ours to rewrite: only its beginning was
+    // read, and a rewrite would lose the rest.
+    if (read.cut) {
+        return "it is over " + std::to_string(kIniReadLimit >> 20) +
+               " MiB, more than a settings file holds, so it is left as it is";
+    }
+    const bool exists = read.outcome == ReadOutcome::kRead;
     // A file the user made read-only stays as it is, although replacing it through its
     // directory would be allowed.
     if (exists && access(path.c_str(), W_OK) != 0) {
-        return 0;
+        return std::strerror(errno);
     }
 
-    const std::string updated = edit(contents, *sectionText, *keyText, value);
+    const std::string updated = edit(read.contents, *sectionText, *keyText, value);
     // The edit follows the parser's grammar; reading the result back proves it, so that a file
     // too odd for the line walk is refused rather than written with a value that will not read.
     const auto readBack = lookUp(updated, *sectionText, *keyText);
     if (!readBack || *readBack != value) {
-        return 0;
+        return "the file's layout leaves no place where the value would read back";
     }
-    if (exists && updated == contents) {
-        return 1;
+    if (exists && updated == read.contents) {
+        return {};
     }
-    return replaceFile(path, updated, exists ? &old : nullptr) ? 1 : 0;
+    return replaceFile(path, updated, exists ? &read.status : nullptr);
+}
+
+int WritePrivateProfileStringA(const char* section, const char* key, const char* value,
+                               const char* fileName) {
+    return WriteProfileKey(section, key, value, fileName).empty() ? 1 : 0;
 }

@@ -1,11 +1,22 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
+
+// How much of a settings file is read: far more than a file of this program's settings ever
+// holds (one section, one key, one path), and little enough that a huge file, named by mistake
+// or grown by another program, costs no noticeable time or memory at start.
+inline constexpr std::size_t kIniReadLimit = std::size_t{1} << 20;
 
 // Our INI functions, with the Windows semantics the settings rely on.
 //
 // Only a regular file is read or replaced, and neither ever waits: a FIFO, a device or a directory
 // under the name (or at the end of a link) reads as a missing file, and a write to it is refused.
+//
+// Only the first kIniReadLimit bytes of a file are read, and of those only the whole lines: a key
+// past the limit (or on the line it cuts) reads as missing, and a file longer than the limit is
+// never written, as a rewrite would lose what was not read.
 //
 // Reading: sections and keys match case-insensitively (ASCII letters); blanks around names and
 // values are ignored; one pair of double quotes around a value is stripped; LF, CRLF and lone CR
@@ -50,3 +61,8 @@ std::uint32_t GetPrivateProfileStringA(const char* section, const char* key, con
 
 int WritePrivateProfileStringA(const char* section, const char* key, const char* value,
                                const char* fileName);
+
+// The same write, telling why it was not made: the empty text when the key was stored, else the
+// reason, for a person ("it is read-only", "Permission denied").
+std::string WriteProfileKey(const char* section, const char* key, const char* value,
+                            const char* fileName);

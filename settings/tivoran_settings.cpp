@@ -44,6 +44,16 @@ bool canKeepSettingsIn(const std::string& directory, const std::string& file) {
     return !exists(file) || access(file.c_str(), W_OK) == 0 || errno == ENOENT;
 }
 
+// The layout the package and `cmake --install` make: the program in PREFIX/bin and its desktop
+// entry in PREFIX/share/applications. Such a folder belongs to the system, where a package
+// manager owns every file and removes only those it knows of, so it is never written. A build
+// tree, or a copy the user put somewhere, has no desktop entry there.
+bool isInstalled(const std::string& programDirectory) {
+    const std::size_t slash = programDirectory.find_last_of('/');
+    return slash != std::string::npos && programDirectory.substr(slash + 1) == "bin" &&
+           access((programDirectory + "/../share/applications/korvel.desktop").c_str(), F_OK) == 0;
+}
+
 std::string homeDirectory() {
     const char* home = std::getenv("HOME");
     if (home != nullptr && home[0] == '/') {
@@ -103,9 +113,9 @@ QString IniRead(const QString& section, const QString& key, const QString& file)
 
 QString IniWrite(const QString& section, const QString& key, const QString& value,
                  const QString& file) {
-    WritePrivateProfileStringA(platform::toAnsi(section).c_str(), platform::toAnsi(key).c_str(),
-                               platform::toAnsi(value).c_str(), platform::toAnsi(file).c_str());
-    return QString();
+    return platform::fromAnsi(
+        WriteProfileKey(platform::toAnsi(section).c_str(), platform::toAnsi(key).c_str(),
+                        platform::toAnsi(value).c_str(), platform::toAnsi(file).c_str()));
 }
 
 namespace {
@@ -113,12 +123,15 @@ namespace {
 std::string settingsPath() {
     const std::string programDirectory = platform::programDirectory();
     const std::string beside = joinPath(programDirectory, "korvel.ini");
-    if (canKeepSettingsIn(programDirectory, beside)) {
+    const bool installed = isInstalled(programDirectory);
+    if (!installed && canKeepSettingsIn(programDirectory, beside)) {
         return beside;
     }
     const std::string home = configHome();
     if (home.empty()) {
-        return beside;  // nowhere better; writes there are lost
+        // Nowhere better: writes beside a program of the user's own are lost, and an installed
+        // program keeps nothing.
+        return installed ? std::string() : beside;
     }
     const std::string directory = joinPath(home, "korvel");
     makeDirectories(directory);

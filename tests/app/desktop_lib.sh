@@ -3,7 +3,7 @@
 set -euo pipefail
 dir=$(mktemp -d)
 pid= pulse=
-trap '[ -z "$pid" ] || kill "$pid" 2>/dev/null; [ -z "$pulse" ] || { kill "$pulse"; wait "$pulse"; }
+trap '[ -z "$pid" ] || kill "$pid" 2>/dev/null || true; [ -z "$pulse" ] || { kill "$pulse"; wait "$pulse"; }
       rm -rf "$dir"' EXIT
 "$2" "$dir/music"
 cp "$1" "$dir/"

@@ -1,36 +1,80 @@
-# Open With: a file as a new start (a relative name with blanks, "%" and a byte that is not
-# UTF-8), files handed over to the running player (with no display: the bus is all it needs; a
-# bare name from the file's own folder), a folder; and what is refused, from the command line and
-# over the bus, leaving the window and the remembered folder as they were: a path that names
-# nothing, a device, a FIFO, a folder (over the bus), a file the list does not show, a name with
-# control characters.
+# Open With: a file as a new start (a relative name with blanks, "%", a byte that is not UTF-8 and
+# a leading "-", after "--"), files handed over to the running player (a URI with no display: the
+# bus is all it needs; a bare name from the file's own folder), "..", after a link, as the system
+# takes it, by the command line and by the bus, a folder's URI; the options, and what is refused
+# from the command line, with a player running and without, and over the bus, leaving the window
+# and the remembered folder as they were: a path that names nothing, a device, a FIFO, a folder
+# (over the bus), a file the list does not show, a URI of another host or scheme, two paths, a
+# name with control characters. Then too few descriptors, and a settings file of 1 GB.
 source "$(dirname "$0")/desktop_lib.sh"
-mv "music/02 E5 660 Hz.mp3" $'music/odd %41 \xff.mp3'
-mkdir other && mkfifo fifo && echo text >notes.txt
+odd=$'-odd %41 \xff.mp3' && mv "music/02 E5 660 Hz.mp3" "music/$odd"
+mkdir other a real real/sub && mkfifo music/fifo.mp3 && echo text >notes.txt && ln -s ../real/sub a/link
+for f in music/tune.mp2 music/.hidden.mp3 {a,real}/{x,y}.mp3; do cp "music/01 A4 440 Hz.mp3" "$f"; done
 
-for bad in nothing /dev/zero fifo $'nothing\n\e]0;x\a'; do
-    timeout 10 ./korvel "$bad" 2>err && exit 1 || [ "$?:$(wc -l <err)" = 2:1 ]
-done
-grep -qF 'nothing\n\x1b]0;x\x07' err
+# An answer before any window and any hand-over: the status, a line matching PATTERN on the
+# stream named (1 stdout, 2 stderr: one line), and nothing on the other.
+answers() {
+    local got=0 && timeout 10 ./korvel "${@:4}" >out.1 2>out.2 || got=$?
+    [ "$got:$(wc -c <out.$((3 - $2)))" = "$1:0" ] && grep -qE "$3" out.$2 &&
+        { [ "$2" = 1 ] || [ "$(wc -l <out.2)" = 1 ]; } ||
+        { echo "korvel ${*:4}: $got $(cat out.?)" >&2 && exit 1; }
+}
+table() {
+    for bad in notes.txt music/tune.mp2 music/.hidden.mp3; do answers 2 2 'list shows$' "$bad"; done
+    for bad in /dev/zero music/fifo.mp3; do answers 2 2 ': not a regular file$' "$bad"; done
+    for bad in nothing http://localhost/x.mp3 "file://elsewhere$dir/music/01%20A4%20440%20Hz.mp3" \
+        $'nothing\n\e]0;x\a'; do answers 2 2 '^korvel: ' "$bad"; done
+    grep -qF 'nothing\n\x1b]0;x\x07' out.2
+    answers 2 2 '^korvel: usage: korvel ' music other && answers 0 1 '^korvel 0\.' --version
+    answers 0 1 '^usage: korvel ' --help && answers 0 1 '^usage: korvel ' -h
+}
+table
 env -u DISPLAY -u WAYLAND_DISPLAY ./korvel 2>err && exit 1 || [ "$?:$(wc -l <err)" = 1:1 ] # no display
 
-(cd music && exec ../korvel $'./odd %41 \xff.mp3') & pid=$!
-await "file://$dir/music/odd%20%2541%20%FF.mp3" metadata xesam:url
+(cd music && exec ../korvel -- "$odd") & pid=$!
+await "file://$dir/music/-odd%20%2541%20%FF.mp3" metadata xesam:url
 await Playing status
-timeout 20 env -u DISPLAY ./korvel "music/03 A5 880 Hz.mp3"
+table
+timeout 20 env -u DISPLAY ./korvel "file://$dir/music/03%20A5%20880%20Hz.mp3"
 await "03 A5 880 Hz" metadata xesam:title
-(cd music && timeout 20 ../korvel "01 A4 440 Hz.mp3")  # a bare name, from the file's own folder
-await "01 A4 440 Hz" metadata xesam:title
-for bad in /dev/zero "$dir/fifo" "$dir/other" "$dir/notes.txt"; do
-    dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.korvel /org/mpris/MediaPlayer2 \
-        org.mpris.MediaPlayer2.Player.OpenUri "string:file://$bad" 2>/dev/null && exit 1 || true
+(cd music && timeout 20 ../korvel -- "$odd")  # a bare name, from the file's own folder
+await "file://$dir/music/-odd%20%2541%20%FF.mp3" metadata xesam:url
+timeout 20 ./korvel a/link/../x.mp3
+await "file://$dir/real/x.mp3" metadata xesam:url
+bus Player.OpenUri "string:file://$dir/a/link/../y.mp3"
+await "file://$dir/real/y.mp3" metadata xesam:url
+for bad in /dev/zero "$dir/music/fifo.mp3" "$dir/other" "$dir/notes.txt" "$dir/music/.hidden.mp3"; do
+    bus Player.OpenUri "string:file://$bad" 2>/dev/null && exit 1 || true
 done
-await "01 A4 440 Hz" metadata xesam:title
+await "file://$dir/real/y.mp3" metadata xesam:url
 quit
-grep -qx "path=$dir/music" korvel.ini
+grep -qx "path=$dir/real" korvel.ini
 
 # SIGTERM, as a session's end sends it: the player saves and exits with status 0.
-./korvel other & pid=$!
+./korvel "file://$dir/other" & pid=$!
 await Stopped status
-kill -TERM $pid && wait $pid && pid=
+kill -TERM $pid && wait $pid; pid=
 grep -qx "path=$dir/other" korvel.ini
+
+# Started with few descriptors, the player refuses in one line with status 1, or runs, and then a
+# SIGTERM (once its handler is in place, or the start has ended) saves and ends it.
+for n in 10 11 12; do
+    rm -f korvel.ini; (ulimit -n $n && exec ./korvel other 2>err) & pid=$!
+    for _ in $(seq 100); do
+        kill -0 $pid && ! grep -qE '^SigCgt:\s+\w*[4-7c-f]\w{3}$' /proc/$pid/status || break; sleep 0.1
+    done 2>/dev/null
+    kill -TERM $pid 2>/dev/null || true
+    timeout 5 tail --pid=$pid -f /dev/null && got=0 && wait $pid || got=$?; pid=
+    [ "$got" = 0 ] && grep -qx "path=$dir/other" korvel.ini ||
+        [ "$got:$(grep -c '^korvel: .*descriptors' err)" = 1:1 ]
+done
+
+# A settings file of 1 GB (sparse) is read no further than its start: the window shows as soon,
+# and in as little memory, as with a small one. Closing leaves it as it was, and says so.
+printf '[korvel]\npath=%s\n' "$dir/gone" >korvel.ini && truncate -s 1G korvel.ini
+was=$(stat -c %i:%s:%Y korvel.ini)
+SECONDS=0; ./korvel 2>err & pid=$!
+await Stopped status
+((SECONDS < 5 && $(sed -n 's/^VmHWM:\s*//p' /proc/$pid/status | cut -d' ' -f1) < 1 << 18))
+kill -TERM $pid && wait $pid; pid=
+[ "$(stat -c %i:%s:%Y korvel.ini):$(wc -l <err)" = "$was:1" ] && grep -q "korvel.ini: it is over 1 MiB" err

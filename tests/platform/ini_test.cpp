@@ -50,9 +50,12 @@ TEST(Ini, ReadsWhatWindowsWould) {
         {"[korvel]\npath=abcdef\n", 6, "abcde"},
         {"[korvel]\npath=abcdef\n", 7, "abcdef"},
         {"[korvel]\npath=" + v300 + "\n", 255, v300.substr(0, 254)},
+        // Only whole lines within the limit count: the key's line here is cut by it.
+        {"[korvel]\n" + std::string(kIniReadLimit - 17, '\n') + "path=/music\n", 255, "<default>"},
+        {"[korvel]\npath=/m\n" + std::string(kIniReadLimit, ';'), 255, "/m"},
     };
     for (const auto& [contents, size, expected] : rows) {
-        SCOPED_TRACE(contents);
+        SCOPED_TRACE(contents.substr(0, 80));
         TempDir dir;
         if (!contents.empty())
             writeBytes(dir / "korvel.ini", contents);

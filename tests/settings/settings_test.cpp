@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -16,10 +18,21 @@ namespace korvel::test {
 namespace {
 
 // Settings live beside the program where they can be written there, else in the user's
-// configuration directory; a value written through the chosen file reads back whole, however
+// configuration directory, and always there for a program installed as the package lays it out
+// (PREFIX/bin beside PREFIX/share/applications/korvel.desktop), whoever runs it: nothing is ever
+// written under the prefix. A value written through the chosen file reads back whole, however
 // long, so a long directory path never comes back as another directory.
 TEST(Settings, TheChosenFileKeepsALongPathWhole) {
     TempDir dir;
+    namespace fs = std::filesystem;
+    ASSERT_TRUE(fs::create_directories(dir / "usr/share/applications") &&
+                fs::create_directories(dir / "usr/bin") && fs::create_directories(dir / "opt/bin"));
+    ASSERT_TRUE(std::ofstream(dir / "usr/share/applications/korvel.desktop").good());
+    // A user other than root, where the tests run as root: the saved ID stays root's, so the
+    // test can come back. The user may pass through the test's folder and owns its own one.
+    const uid_t user = geteuid() == 0 ? 65534 : geteuid();
+    ASSERT_TRUE(chmod(dir.path().c_str(), 0755) == 0 && fs::create_directory(dir / "user") &&
+                chown((dir / "user").c_str(), user, user) == 0);
     // Put back for the tests after this one in the same process: the sound server's client keeps
     // its cookie under these, and a relative one would land in the working directory.
     auto saved = [](const char* name) {
@@ -28,21 +41,28 @@ TEST(Settings, TheChosenFileKeepsALongPathWhole) {
     };
     const auto homeBefore = saved("HOME"), configBefore = saved("XDG_CONFIG_HOME");
     setenv("HOME", (dir / "home").c_str(), 1);
-    const std::vector<std::tuple<std::string, std::string, std::string>> rows = {
-        {dir.path(), "", dir / "korvel.ini"},
-        {dir / "absent", dir / "config", dir / "config/korvel/korvel.ini"},
-        {dir / "absent", "relative/config", dir / "home/.config/korvel/korvel.ini"},
+    const uid_t tests = geteuid();
+    const std::vector<std::tuple<std::string, std::string, std::string, uid_t>> rows = {
+        {dir.path(), "", dir / "korvel.ini", tests},               // a build tree
+        {dir / "opt/bin", "", dir / "opt/bin/korvel.ini", tests},  // a bin folder with no entry
+        {dir / "absent", dir / "config", dir / "config/korvel/korvel.ini", tests},
+        {dir / "absent", "relative/config", dir / "home/.config/korvel/korvel.ini", tests},
+        {dir / "usr/bin", dir / "config", dir / "config/korvel/korvel.ini", tests},  // installed
+        {dir / "usr/bin", dir / "user", dir / "user/korvel/korvel.ini", user},
     };
     const QString value = QString::fromStdString("/" + std::string(400, 'v') + " \xC3\xA9");
-    for (const auto& [program, config, expected] : rows) {
+    for (const auto& [program, config, expected, uid] : rows) {
         SCOPED_TRACE(expected);
         platform::setProgramDirectoryForTesting(program);
         setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        ASSERT_EQ(setresuid(uid, uid, tests), 0);
         const QString file = Tivoran::SettingsFile();
         EXPECT_EQ(platform::toAnsi(file), expected);
         Tivoran::IniWrite("korvel", "path", value, file);
         EXPECT_EQ(Tivoran::IniRead("korvel", "path", file), value);
+        ASSERT_EQ(setresuid(tests, tests, tests), 0);
     }
+    EXPECT_EQ(entriesIn(dir / "usr/bin"), 0);
     for (const auto& [name, before] :
          {std::pair{"HOME", homeBefore}, {"XDG_CONFIG_HOME", configBefore}})
         before ? setenv(name, before->c_str(), 1) : unsetenv(name);
