@@ -11,12 +11,18 @@
 //       CPU milliseconds this process spends per second while the file plays.
 //   korvel-probe cycles FILE N
 //       Resident memory in kB after the first open/play/close cycle and after the Nth.
+//   korvel-probe stalled FILE SERVER_PID
+//       The longest milliseconds one of the window's commands (the playback procedures: play a
+//       file, pause, resume, mute, sound on, stop) takes while the sound server is stopped
+//       (SIGSTOP) in the middle of playing FILE, over three rounds; the server is woken after.
 //   korvel-probe dirlist DIR
 //       Milliseconds to fill the directory list for DIR, to read DIR's subdirectories with
 //       readdir and sort them the same way, and the longest the event loop went unserved while
 //       the list filled.
 #include <dirent.h>
 #include <lame/lame.h>
+
+#include <signal.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -27,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -37,6 +44,7 @@
 #include "platform/mci.h"
 #include "platform/shortpath.h"
 #include "platform/text.h"
+#include "playback/tivoran_playback.h"
 
 namespace {
 
@@ -216,6 +224,38 @@ int playCost(const std::string& file, double seconds) {
     return 0;
 }
 
+int stalled(const std::string& file, pid_t server) {
+    const QString path = platform::fromAnsi(file);
+    Tivoran::MciPlayFile(path);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    if (kill(server, SIGSTOP) != 0) {
+        return 1;
+    }
+    const std::pair<const char*, std::function<void()>> commands[] = {
+        {"play", [&] { Tivoran::MciPlayFile(path); }},
+        {"pause", [] { Tivoran::MciSetPause(Tivoran::kTrue); }},
+        {"resume", [] { Tivoran::MciSetPause(Tivoran::kFalse); }},
+        {"mute", [] { Tivoran::MciSetMute(Tivoran::kTrue); }},
+        {"sound on", [] { Tivoran::MciSetMute(Tivoran::kFalse); }},
+        {"stop", [] { Tivoran::MciStopAll(); }},
+    };
+    double longest = 0;
+    for (int round = 0; round < 3; ++round) {
+        for (const auto& [name, command] : commands) {
+            const auto start = Clock::now();
+            command();
+            const double ms = msSince(start);
+            std::fprintf(stderr, "%s: %.2f ms\n", name, ms);
+            longest = std::max(longest, ms);
+            // Long enough for an open to give up on the server and for the device to settle.
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+    }
+    kill(server, SIGCONT);
+    std::printf("%.2f\n", longest);
+    return 0;
+}
+
 int dirlist(int argc, char** argv, const std::string& directory) {
     QApplication app(argc, argv);
     // What the bench compares against: the names read and sorted, nothing shown.
@@ -295,6 +335,9 @@ int main(int argc, char** argv) {
     }
     if (what == "cycles" && argc == 4) {
         return cycles(argv[2], std::atoi(argv[3]));
+    }
+    if (what == "stalled" && argc == 4) {
+        return stalled(argv[2], static_cast<pid_t>(std::atol(argv[3])));
     }
     if (what == "dirlist" && argc == 3) {
         return dirlist(argc, argv, argv[2]);

@@ -25,9 +25,7 @@ constexpr unsigned kQueuedUs = 250000;
 // is going away: after this many in a row, with a pause before each, the device counts as failed.
 constexpr int kRecoveriesInARow = 8;
 constexpr auto kRecoveryPause = std::chrono::milliseconds(20);
-// How long a write waits for the device to take more before it looks at its commands again, and
-// how long the thread waits on the device before it asks it again.
-constexpr int kWriteWaitMs = 100;
+// How long the thread waits on the device before it asks it again.
 constexpr int kDeviceWaitMs = static_cast<int>(kQueuedUs / 1000);
 
 void discardMessage(const char* /*file*/, int /*line*/, const char* /*function*/, int /*error*/,
@@ -151,6 +149,7 @@ class AlsaOutput final : public Output {
             written_ = 0;
             heard_ = 0;
             exhausted_ = false;
+            pending_ = {};
         }
         if (asked.want == Want::kPaused && now_ == Now::kRunning) {
             if (!canPause_ || snd_pcm_pause(pcm_, 1) < 0) {
@@ -203,19 +202,37 @@ class AlsaOutput final : public Output {
 
     enum class Next { kGoOn, kWaitDevice, kWaitWord };
 
-    // Writes what the device has room for.
-    Next write(bool muted) {
+    // Takes a piece from the feed where the device has room for one.
+    Next take(bool muted) {
         const snd_pcm_sframes_t room = snd_pcm_avail_update(pcm_);
         if (room == -EAGAIN) {
             return Next::kWaitDevice;
         }
-        if (room < 0) {
-            return recover(static_cast<int>(room)) ? Next::kGoOn : Next::kWaitWord;
+        // A plugin whose own source failed may mark the device as broken without returning an
+        // error from here: the device's state tells.
+        const snd_pcm_state_t state = snd_pcm_state(pcm_);
+        const int broken = room < 0                              ? static_cast<int>(room)
+                           : state == SND_PCM_STATE_XRUN         ? -EPIPE
+                           : state == SND_PCM_STATE_SUSPENDED    ? -ESTRPIPE
+                           : state == SND_PCM_STATE_DISCONNECTED ? -ENODEV
+                                                                 : 0;
+        if (broken < 0) {
+            return recover(broken) ? Next::kGoOn : Next::kWaitWord;
         }
         if (static_cast<snd_pcm_uframes_t>(room) < period_) {
+            // A device starts by itself only once full: one that is nearly so starts now.
+            if (state == SND_PCM_STATE_PREPARED) {
+                const int started = snd_pcm_start(pcm_);
+                return started >= 0 || recover(started) ? Next::kGoOn : Next::kWaitWord;
+            }
+            // A device that woke the wait without taking anything is not asked again at once.
+            if (room == roomBefore_) {
+                std::this_thread::sleep_for(kRecoveryPause);
+            }
+            roomBefore_ = room;
             return Next::kWaitDevice;
         }
-        std::size_t got = 0;
+        roomBefore_ = -1;
         {
             // Under the lock, so that a drop asked for after this take finds it written, and one
             // asked before is carried out first.
@@ -224,43 +241,46 @@ class AlsaOutput final : public Output {
                 return Next::kGoOn;
             }
             starving_ = true;
-            got = feed_.take(piece_.data(), period_);
-            if (got < period_ && feed_.exhausted()) {
+            pending_ = {0, feed_.take(piece_.data(), period_)};
+            if (pending_.second < period_ && feed_.exhausted()) {
                 exhausted_ = true;
             }
-            if (got == period_ || exhausted_) {
+            if (pending_.second == period_ || exhausted_) {
                 starving_ = false;
             }
         }
         if (muted) {
             std::fill(piece_.begin(), piece_.end(), Sample{0});
         }
-        std::size_t done = 0;
-        while (done < got) {
+        return pending_.second == 0 && !exhausted_ ? Next::kWaitWord : Next::kGoOn;
+    }
+
+    // Writes what was taken and is not written yet; where the device takes no more for now, the
+    // rest waits while the commands are looked at.
+    Next write() {
+        auto& [from, to] = pending_;
+        while (from < to) {
             const snd_pcm_sframes_t n =
-                snd_pcm_writei(pcm_, piece_.data() + done * kChannels, got - done);
+                snd_pcm_writei(pcm_, piece_.data() + from * kChannels, to - from);
             if (n == -EAGAIN) {
-                snd_pcm_wait(pcm_, kWriteWaitMs);
-                std::lock_guard lock(mutex_);
-                if (dropping_ || quit_) {
-                    break;  // what is left would be dropped anyway
-                }
-            } else if (n < 0) {
+                return Next::kWaitDevice;
+            }
+            if (n < 0) {
                 if (!recover(static_cast<int>(n))) {
                     return Next::kWaitWord;
                 }
-            } else {
-                done += static_cast<std::size_t>(n);
-                recoveriesInARow_ = 0;
+                continue;
             }
+            from += static_cast<std::size_t>(n);
+            written_ += n;
+            recoveriesInARow_ = 0;
         }
-        written_ += static_cast<std::int64_t>(done);
         noteHeard();
         // A file shorter than the device's start threshold must still be started.
         if (exhausted_ && snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) {
             snd_pcm_start(pcm_);
         }
-        return got == 0 && !exhausted_ ? Next::kWaitWord : Next::kGoOn;
+        return Next::kGoOn;
     }
 
     // Once the feed is exhausted: whether everything written has been heard.
@@ -282,8 +302,12 @@ class AlsaOutput final : public Output {
         if (now_ != Now::kRunning) {
             return Next::kWaitWord;
         }
+        if (pending_.first < pending_.second) {
+            return write();
+        }
         if (!exhausted_) {
-            return write(muted());
+            const Next taken = take(muted());
+            return taken == Next::kGoOn ? write() : taken;
         }
         noteHeard();
         if (!playedOut()) {
@@ -348,9 +372,11 @@ class AlsaOutput final : public Output {
 
     // The thread's own.
     Now now_ = Now::kStopped;
-    std::int64_t written_ = 0;  // frames written since the last drop
+    std::int64_t written_ = 0;                     // frames written since the last drop
+    std::pair<std::size_t, std::size_t> pending_;  // the frames of piece_ still to be written
     bool exhausted_ = false;
     int recoveriesInARow_ = 0;
+    snd_pcm_sframes_t roomBefore_ = -1;  // the room at the last wait on the device
     std::atomic<std::int64_t> heard_{0};
     std::atomic<bool> starving_{false};
 

@@ -50,6 +50,7 @@ class MciTest : public testing::Test {
         // A name that only its short form can carry through a command, and a rate and a channel
         // count the output does not have.
         writeTone(high, kHigh, 6.0, 22050);
+        ASSERT_TRUE(probe.quiet()) << "the sound server is not heard";
     }
     void TearDown() override {
         EXPECT_EQ(send("close all"), mci::kNoError);
@@ -108,20 +109,19 @@ TEST_F(MciTest, EachCommandInEachState) {
 // once, whole, in order and at its pitch; a pause holds the step it falls in, a stop starts again
 // from the first. On both outputs.
 TEST_F(MciTest, EveryStepIsHeardOnceAndInOrder) {
-    writeSteps(dir / "steps.mp3", "abcdefghab");
+    writeSteps(dir / "steps.mp3", "abcdef");
     const std::vector<
         std::tuple<const char*, std::vector<std::pair<int, const char*>>, const char*>>
         rows = {
-            {"played", {{0, "play tone"}}, "abcdefghab"},
             {"paused and resumed",
              {{0, "play tone"}, {350, "pause tone"}, {400, "resume tone"}},
-             "abcdefghab"},
+             "abcdef"},
             {"played again and resumed while playing",
              {{0, "play tone"}, {250, "play tone"}, {250, "resume tone"}},
-             "abcdefghab"},
+             "abcdef"},
             {"stopped and played",
              {{0, "play tone"}, {350, "stop tone"}, {300, "play tone"}},
-             "abc[dD]?abcdefghab"},
+             "abc[dD]?abcdef"},
         };
     for (const bool alsa : {false, true}) {
         std::optional<ThroughAlsa> through;
@@ -131,7 +131,7 @@ TEST_F(MciTest, EveryStepIsHeardOnceAndInOrder) {
         for (const auto& [what, commands, heard] : rows) {
             SCOPED_TRACE(std::string(alsa ? "ALSA, " : "sound server, ") + what);
             ASSERT_EQ(send(openCommand(dir / "steps.mp3")), mci::kNoError);
-            auto letters = std::async(std::launch::async, [&] { return probe.letters(2300); });
+            auto letters = std::async(std::launch::async, [&] { return probe.letters(1500); });
             for (const auto& [ms, command] : commands) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(50 + ms));
                 EXPECT_EQ(send(command), mci::kNoError);
@@ -159,7 +159,7 @@ TEST_F(MciTest, DamagedStretchesAreSteppedOver) {
         SCOPED_TRACE(what);
         ASSERT_TRUE(std::ofstream(dir / "damaged.mp3", std::ios::binary) << bytes);
         ASSERT_EQ(send(openCommand(dir / "damaged.mp3")), mci::kNoError);
-        auto letters = std::async(std::launch::async, [&] { return probe.letters(1800); });
+        auto letters = std::async(std::launch::async, [&] { return probe.letters(1100); });
         EXPECT_EQ(send("play tone"), mci::kNoError);
         const std::string got = letters.get();
         EXPECT_TRUE(std::regex_match(stepsIn(got), std::regex(heard))) << got;

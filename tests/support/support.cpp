@@ -44,11 +44,46 @@ bool within3s(Condition done) {
     return false;
 }
 
+// The server, and a recording of its sink's monitor from its first start to the end of the
+// program. A null sink with no one listening renders in blocks of seconds; with the recording
+// there all along, it renders in short pieces, and every sound is heard as it plays.
 struct SoundServer {
     TempDir dir;
     pid_t pid = -1;
+    std::mutex mutex;
+    std::vector<float> mono;  // newest last, bounded
+    std::uint64_t total = 0;  // frames seen
+    std::atomic<bool> done{false};
+    std::thread recorder;
 };
 SoundServer* server = nullptr;
+
+// Records the monitor in pieces of 10 ms; connects again when the server went away.
+void record() {
+    const std::string address = "unix:" + server->dir / "socket";
+    const pa_sample_spec format{PA_SAMPLE_S16LE, kRate, 1};
+    const pa_buffer_attr attr{std::uint32_t(-1), 0, 0, 0, std::uint32_t(kRate / 100 * 2)};
+    std::vector<std::int16_t> piece(kRate / 100);
+    pa_simple* in = nullptr;
+    while (!server->done) {
+        if (!in && !(in = pa_simple_new(address.c_str(), "korvel-tests", PA_STREAM_RECORD,
+                                        "out.monitor", "probe", &format, nullptr, &attr, nullptr))) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            continue;
+        }
+        if (pa_simple_read(in, piece.data(), piece.size() * 2, nullptr) < 0) {
+            pa_simple_free(std::exchange(in, nullptr));
+            continue;
+        }
+        std::lock_guard lock(server->mutex);
+        for (std::int16_t x : piece) server->mono.push_back(float(x) / 32768);
+        server->total += piece.size();
+        if (server->mono.size() > 12 * kRate)
+            server->mono.erase(server->mono.begin(), server->mono.end() - 10 * kRate);
+    }
+    if (in)
+        pa_simple_free(in);
+}
 
 }  // namespace
 
@@ -78,6 +113,9 @@ void startSoundServer() {
         setenv("PULSE_SERVER", ("unix:" + server->dir / "socket").c_str(), 1);
         setenv("ALSA_CONFIG_PATH", (server->dir / "alsa.conf").c_str(), 1);
         std::atexit([] {
+            server->done = true;
+            if (server->recorder.joinable())
+                server->recorder.join();
             stopSoundServer();
             delete std::exchange(server, nullptr);
         });
@@ -104,6 +142,8 @@ void startSoundServer() {
     // The server listens as soon as its socket is there.
     for (int i = 0; i < 500 && !std::filesystem::exists(socketPath); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!server->recorder.joinable())
+        server->recorder = std::thread(record);
 }
 
 void stopSoundServer() {
@@ -267,62 +307,30 @@ double cpuSeconds() {
            double(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
 }
 
-// An idle null sink renders in blocks of seconds; the recording's first piece comes once the
-// sink has taken up its short latency, and from then on every sound is heard as it plays.
-Probe::Probe() : server_("unix:" + server->dir / "socket"), recorder_([this] { record(); }) {
-    within3s([this] { return frames() > 0; });
-}
-
-Probe::~Probe() {
-    done_ = true;
-    recorder_.join();
-}
-
-// Records the null sink's monitor in pieces of 10 ms; connects again when the server went away.
-void Probe::record() {
-    const pa_sample_spec format{PA_SAMPLE_S16LE, kRate, 1};
-    const pa_buffer_attr attr{std::uint32_t(-1), 0, 0, 0, std::uint32_t(kRate / 100 * 2)};
-    std::vector<std::int16_t> piece(kRate / 100);
-    pa_simple* in = nullptr;
-    while (!done_) {
-        if (!in &&
-            !(in = pa_simple_new(server_.c_str(), "korvel-tests", PA_STREAM_RECORD, "out.monitor",
-                                 "probe", &format, nullptr, &attr, nullptr))) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            continue;
-        }
-        if (pa_simple_read(in, piece.data(), piece.size() * 2, nullptr) < 0) {
-            pa_simple_free(std::exchange(in, nullptr));
-            continue;
-        }
-        std::lock_guard lock(mutex_);
-        for (std::int16_t x : piece) mono_.push_back(float(x) / 32768);
-        total_ += piece.size();
-        if (mono_.size() > 12 * kRate)
-            mono_.erase(mono_.begin(), mono_.end() - 10 * kRate);
-    }
-    if (in)
-        pa_simple_free(in);
+// The sink renders in short pieces once the recording has had its first.
+std::uint64_t Probe::mark() {
+    within3s([] { return frames() > 0; });
+    return frames();
 }
 
 std::vector<float> Probe::since(std::uint64_t mark) {
-    std::lock_guard lock(mutex_);
-    const std::size_t n = std::min<std::uint64_t>(total_ - mark, mono_.size());
-    return {mono_.end() - std::ptrdiff_t(n), mono_.end()};
+    std::lock_guard lock(server->mutex);
+    const std::size_t n = std::min<std::uint64_t>(server->total - mark, server->mono.size());
+    return {server->mono.end() - std::ptrdiff_t(n), server->mono.end()};
 }
 
 std::uint64_t Probe::frames() {
-    std::lock_guard lock(mutex_);
-    return total_;
+    std::lock_guard lock(server->mutex);
+    return server->total;
 }
 
 bool Probe::tone(double hz) {
-    const std::uint64_t mark = frames();
+    const std::uint64_t mark = Probe::mark();
     return within3s([&] { return std::abs(pitchOf(since(mark)) - hz) < hz * 0.03; });
 }
 
 bool Probe::quiet() {
-    const std::uint64_t mark = frames();
+    const std::uint64_t mark = Probe::mark();
     return within3s([&] {
         const std::vector<float> heard = since(mark);
         return heard.size() >= kWindow && rms({heard.end() - kWindow, heard.end()}) < kSilence;
@@ -330,7 +338,7 @@ bool Probe::quiet() {
 }
 
 bool Probe::startsWith(double hz) {
-    const std::uint64_t mark = frames();
+    const std::uint64_t mark = Probe::mark();
     double first = 0;
     within3s([&] {
         const std::vector<float> s = since(mark);
@@ -344,14 +352,14 @@ bool Probe::startsWith(double hz) {
 }
 
 std::string Probe::letters(int ms) {
-    const std::uint64_t mark = frames(), wanted = std::uint64_t(ms) * kRate / 1000;
+    const std::uint64_t mark = Probe::mark(), wanted = std::uint64_t(ms) * kRate / 1000;
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     within3s([&] { return frames() - mark >= wanted; });
     return lettersOf(since(mark));
 }
 
 bool Probe::silentFor(int ms) {
-    const std::uint64_t mark = frames();
+    const std::uint64_t mark = Probe::mark();
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     return rms(since(mark)) < kSilence;
 }

@@ -94,13 +94,13 @@ struct TempDir : QTemporaryDir {
     std::string operator/(const std::string& name) const { return path() + "/" + name; }
 };
 
-// A recording of everything the private sound server plays: what would reach the speakers. It
-// flows in real time, silent when nothing plays. Each question is about sound that is heard after
-// it is asked, so what was heard before a command never answers for what is heard after it.
+// What the private sound server plays, as a recording of its sink hears it: what would reach
+// the speakers. It flows in real time, silent when nothing plays. Each question is about sound
+// that is heard after it is asked, so what was heard before a command never answers for what is
+// heard after it; the first question waits for the recording's first piece, from when on every
+// sound is heard as it plays.
 class Probe {
   public:
-    Probe();
-    ~Probe();
     // Waits up to three seconds for the newest 100 ms to be a tone within 3% of `hz`.
     bool tone(double hz);
     // Waits up to three seconds until nothing is heard: silent output, or none at all.
@@ -114,15 +114,9 @@ class Probe {
     std::string letters(int ms);
 
   private:
-    std::uint64_t frames();
-    std::vector<float> since(std::uint64_t mark);
-    void record();
-    const std::string server_;  // where the sound server was when the probe was made
-    std::atomic<bool> done_{false};
-    std::mutex mutex_;
-    std::vector<float> mono_;  // newest last, bounded
-    std::uint64_t total_ = 0;  // frames seen
-    std::thread recorder_;     // last: it uses everything above
+    static std::uint64_t mark();
+    static std::uint64_t frames();
+    static std::vector<float> since(std::uint64_t mark);
 };
 
 }  // namespace korvel::test
