@@ -22,8 +22,8 @@ inline const QString kTitle = QString(16, QChar(' ')) + QStringLiteral("Brisanov
                               QString(2, QChar(' ')) + QStringLiteral("MP3 Player");
 inline const QString kWindowTitle = QStringLiteral("Brisanova Mp3 Player");
 
-inline const QString kEndingA = QStringLiteral(") MP3 files in this directory");
-inline const QString kEndingB = QStringLiteral(") mp3's in this dir");
+inline const QString kEndingFull = QStringLiteral(") MP3 files in this directory");
+inline const QString kEndingShort = QStringLiteral(") mp3's in this dir");
 
 // The files the file list shows, and so the only files a way in from outside opens.
 inline const QString kFilePattern = QStringLiteral("*.mp3");

@@ -9,6 +9,7 @@
 #include "app/captions.h"
 #include "app/icon.h"
 #include "platform/controls/events.h"
+#include "platform/files/files.h"
 #include "platform/fs.h"
 #include "platform/program.h"
 #include "platform/text.h"
@@ -28,7 +29,7 @@ QFont arial(qreal points, QFont::Weight weight) {
 
 // A directory the lists can show: it exists and its entries can be read.
 bool canOpen(const std::string& directory) {
-    return platform::fs::isDirectory(directory) && access(directory.c_str(), R_OK | X_OK) == 0;
+    return platform::files::isDirectory(directory) && access(directory.c_str(), R_OK | X_OK) == 0;
 }
 
 }  // namespace
@@ -94,6 +95,7 @@ void frmKORVEL::createControls() {
     Dir1 = new platform::DirListBox(this);
     platform::placeInTwips(*Dir1, 2400, 360, 2535, 570);
     Dir1->setColours(colours::kNavy, colours::kBlack);
+    Dir1->setFilePattern(captions::kFilePattern);
     Dir1->setAccessibleName(QStringLiteral("Folders"));
     File1->setAccessibleName(QStringLiteral("MP3 files"));
 
@@ -149,7 +151,7 @@ void frmKORVEL::connectKeys() {
 
 QString frmKORVEL::CountCaption(Ending ending) const {
     return QStringLiteral("(") + QString::number(File1->ListCount()) +
-           (ending == Ending::A ? captions::kEndingA : captions::kEndingB);
+           (ending == Ending::Full ? captions::kEndingFull : captions::kEndingShort);
 }
 
 // Load and unload.
@@ -160,7 +162,7 @@ void frmKORVEL::Form_Load() {
     if (!remembered.isEmpty()) {
         openRemembered(remembered);
     }
-    Label10->setCaption(CountCaption(Ending::A));
+    Label10->setCaption(CountCaption(Ending::Full));
 }
 
 // A remembered directory may have gone since: open the nearest one above it that can still be
@@ -172,14 +174,10 @@ void frmKORVEL::openRemembered(const QString& directory) {
             Dir1->setPath(platform::fromAnsi(candidate));
             return;
         }
-        const auto slash = candidate.find_last_of('/');
-        if (slash == 0 && candidate.size() > 1) {
-            candidate = "/";
-        } else if (slash == 0 || slash == std::string::npos) {
+        if (candidate == "/") {
             return;
-        } else {
-            candidate.resize(slash);
         }
+        candidate = platform::files::parentOf(candidate);
     }
 }
 
@@ -223,16 +221,16 @@ void frmKORVEL::playSelected(const QString& separator) {
 // Transport.
 
 void frmKORVEL::Label6_Click() {
+    pauseOrResume(Label6->Caption() == captions::kPause);
+}
+
+// With a file selected: pauses or resumes, and shows the caption that does the other.
+void frmKORVEL::pauseOrResume(bool pause) {
     if (File1->FileName().isEmpty()) {
         return;
     }
-    if (Label6->Caption() == captions::kPause) {
-        Tivoran::MciSetPause(Tivoran::kTrue);
-        Label6->setCaption(captions::kResume);
-    } else {
-        Tivoran::MciSetPause(Tivoran::kFalse);
-        Label6->setCaption(captions::kPause);
-    }
+    Tivoran::MciSetPause(pause ? Tivoran::kTrue : Tivoran::kFalse);
+    Label6->setCaption(pause ? captions::kResume : captions::kPause);
 }
 
 // A stopped device is not paused, so the pause caption goes back to "pause".
@@ -290,7 +288,7 @@ void frmKORVEL::Label1_MouseMove(std::int16_t button, std::int16_t, float x, flo
 }
 
 void frmKORVEL::Label2_Click() {
-    setWindowState(1);
+    setWindowStateValue(kMinimised);
 }
 
 void frmKORVEL::Label3_Click() {
@@ -306,32 +304,32 @@ void frmKORVEL::highlight(Label* member) {
 }
 
 void frmKORVEL::Form_Paint() {
-    Label10->setCaption(CountCaption(Ending::A));
+    Label10->setCaption(CountCaption(Ending::Full));
 }
 
 void frmKORVEL::Form_MouseMove(std::int16_t, std::int16_t, float, float) {
     highlight(nullptr);
-    Label10->setCaption(CountCaption(Ending::A));
+    Label10->setCaption(CountCaption(Ending::Full));
 }
 
 void frmKORVEL::Label4_MouseMove(std::int16_t, std::int16_t, float, float) {
     highlight(Label4);
-    Label10->setCaption(CountCaption(Ending::B));
+    Label10->setCaption(CountCaption(Ending::Short));
 }
 
 void frmKORVEL::Label5_MouseMove(std::int16_t, std::int16_t, float, float) {
     highlight(Label5);
-    Label10->setCaption(CountCaption(Ending::A));
+    Label10->setCaption(CountCaption(Ending::Full));
 }
 
 void frmKORVEL::Label6_MouseMove(std::int16_t, std::int16_t, float, float) {
     highlight(Label6);
-    Label10->setCaption(CountCaption(Ending::A));
+    Label10->setCaption(CountCaption(Ending::Full));
 }
 
 void frmKORVEL::Label7_MouseMove(std::int16_t, std::int16_t, float, float) {
     highlight(Label7);
-    Label10->setCaption(CountCaption(Ending::A));
+    Label10->setCaption(CountCaption(Ending::Full));
 }
 
 void frmKORVEL::Label8_MouseMove(std::int16_t, std::int16_t, float, float) {
@@ -340,7 +338,7 @@ void frmKORVEL::Label8_MouseMove(std::int16_t, std::int16_t, float, float) {
 
 void frmKORVEL::Label9_MouseMove(std::int16_t, std::int16_t, float, float) {
     highlight(Label9);
-    Label10->setCaption(CountCaption(Ending::A));
+    Label10->setCaption(CountCaption(Ending::Full));
 }
 
 void frmKORVEL::Label10_MouseMove(std::int16_t, std::int16_t, float, float) {
@@ -348,13 +346,101 @@ void frmKORVEL::Label10_MouseMove(std::int16_t, std::int16_t, float, float) {
 }
 
 void frmKORVEL::Label3_MouseMove(std::int16_t, std::int16_t, float, float) {
-    Label10->setCaption(CountCaption(Ending::A));
+    Label10->setCaption(CountCaption(Ending::Full));
 }
 
 void frmKORVEL::Dir1_MouseMove(std::int16_t, std::int16_t, float, float) {
-    Label10->setCaption(CountCaption(Ending::A));
+    Label10->setCaption(CountCaption(Ending::Full));
 }
 
 void frmKORVEL::File1_MouseMove(std::int16_t, std::int16_t, float, float) {
-    Label10->setCaption(CountCaption(Ending::B));
+    Label10->setCaption(CountCaption(Ending::Short));
+}
+
+// What the ways in from outside may do and see.
+
+// Shows `folder` in both lists; false, with the lists as they were, when they cannot show it.
+bool frmKORVEL::showFolder(const QString& folder) {
+    try {
+        Dir1->setPath(folder);
+        // The folder may be the one shown already, with files added since.
+        File1->setPath(folder);
+        return true;
+    } catch (const platform::ControlError&) {
+        return false;
+    }
+}
+
+int frmKORVEL::rowNamed(const std::string& name) const {
+    for (int i = 0; i < File1->ListCount(); ++i) {
+        if (platform::toAnsi(File1->item(i)->text()) == name) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+bool frmKORVEL::openFolder(const std::string& folder) {
+    return showFolder(platform::fromAnsi(folder));
+}
+
+bool frmKORVEL::playFile(const std::string& file) {
+    const std::string name = platform::files::nameOf(file);
+    const QString before = Dir1->Path();
+    const std::string selected = platform::toAnsi(File1->FileName());
+    if (!showFolder(platform::fromAnsi(platform::files::parentOf(file)))) {
+        return false;
+    }
+    if (const int row = rowNamed(name); row >= 0) {
+        File1->setListIndex(row);
+        platform::raiseEvent([this] { File1_DblClick(); });
+        return true;
+    }
+    // The file went since it was found: the window goes back to where it was, with the file that
+    // was selected, and the caller hears of it.
+    if (showFolder(before) && !selected.empty()) {
+        if (const int row = rowNamed(selected); row >= 0) {
+            File1->setListIndex(row);
+        }
+    }
+    return false;
+}
+
+void frmKORVEL::setMuted(bool muted) {
+    if (selection().muted != muted) {
+        Label4_Click();
+    }
+}
+
+void frmKORVEL::raise() {
+    show();
+    QWidget::setWindowState(windowState() & ~Qt::WindowMinimized);
+    QWidget::raise();
+    activateWindow();
+}
+
+Remote::Selection frmKORVEL::selection() const {
+    const bool file = !File1->FileName().isEmpty();
+    return {file, file && File1->ListIndex() < File1->ListCount() - 1, File1->ListIndex() > 0,
+            Label4->Caption() == captions::kUnmute};
+}
+
+platform::mci::DeviceStatus frmKORVEL::heard() const {
+    return platform::mci::deviceStatus();
+}
+
+// Every media command, a file that ends and an output that fails tell the media layer's
+// notifier; the file list tells of what is selected and listed.
+void frmKORVEL::watch(std::function<void()> changed) {
+    platform::mci::setChangeNotifier(changed);
+    delete std::exchange(watching_, nullptr);
+    if (!changed) {
+        return;
+    }
+    watching_ = new QObject(this);
+    const auto tell = [changed] { changed(); };
+    connect(File1, &QListWidget::itemSelectionChanged, watching_, tell);
+    connect(File1->model(), &QAbstractItemModel::modelReset, watching_, tell);
+    connect(File1->model(), &QAbstractItemModel::rowsInserted, watching_, tell);
+    connect(File1->model(), &QAbstractItemModel::rowsRemoved, watching_, tell);
 }

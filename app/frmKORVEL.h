@@ -3,7 +3,10 @@
 #include <QPointF>
 #include <QString>
 #include <cstdint>
+#include <functional>
+#include <string>
 
+#include "app/remote.h"
 #include "platform/controls/form.h"
 #include "platform/controls/label.h"
 #include "platform/controls/lists.h"
@@ -12,8 +15,9 @@
 // The player's one window and every handler of its controls. The window owns all state: beyond
 // the controls' own properties there are the pause and mute captions (the playback state as the
 // user sees it) and GrabPoint. The file to play is never stored: it is always the file list's
-// selection in the directory list's path at that moment.
-class frmKORVEL : public platform::Form {
+// selection in the directory list's path at that moment. The ways in from outside the window
+// reach it only as a Remote.
+class frmKORVEL : public platform::Form, public Remote {
     Q_OBJECT
   public:
     explicit frmKORVEL(QWidget* parent = nullptr);
@@ -39,7 +43,8 @@ class frmKORVEL : public platform::Form {
     // The mouse position inside the title strip at the last press on it, in twips.
     QPointF GrabPoint;
 
-    enum class Ending { A, B };
+    // The count line's two endings: ") MP3 files in this directory" and ") mp3's in this dir".
+    enum class Ending { Full, Short };
     QString CountCaption(Ending ending) const;
 
     void Form_Load();
@@ -69,11 +74,32 @@ class frmKORVEL : public platform::Form {
     void Label9_MouseMove(std::int16_t button, std::int16_t shift, float x, float y);
     void Label10_MouseMove(std::int16_t button, std::int16_t shift, float x, float y);
 
+    // Remote: what the desktop's ways in may do and see.
+    bool openFolder(const std::string& folder) override;
+    bool playFile(const std::string& file) override;
+    void play() override { Label5_Click(); }
+    void pause() override { pauseOrResume(true); }
+    void resume() override { pauseOrResume(false); }
+    void stop() override { Label7_Click(); }
+    void next() override { Label8_Click(); }
+    void previous() override { Label9_Click(); }
+    void setMuted(bool muted) override;
+    void raise() override;
+    void close() override { Label3_Click(); }
+    Selection selection() const override;
+    platform::mci::DeviceStatus heard() const override;
+    void watch(std::function<void()> changed) override;
+
   private:
     void createControls();
     void connectHandlers();
     void connectKeys();
     void highlight(platform::Label* member);
     void playSelected(const QString& separator);
+    void pauseOrResume(bool pause);
     void openRemembered(const QString& directory);
+    bool showFolder(const QString& folder);
+    int rowNamed(const std::string& name) const;
+
+    QObject* watching_ = nullptr;  // the context of what watch() connected
 };

@@ -49,11 +49,6 @@ int freeDescriptors(rlimit& limit) {
     return free;
 }
 
-bool isSet(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0';
-}
-
 // Runs `then` once, after the first paint of `widget`: the window is what the user waits for, so
 // what can wait (joining the session bus takes a round trip, or more where no bus runs) comes
 // after.
@@ -99,28 +94,24 @@ int main(int argc, char** argv) {
     // Every argument is a path, so Qt sees none of them: a file named "-reverse" is a file.
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
-    if (!isSet("QT_QPA_PLATFORM")) {
-        if (!isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY")) {
-            // Handing a file to a running player needs only the session bus.
-            if (openWith.request.isFile) {
-                QCoreApplication bus(qtArgc, qtArgv);
-                if (openwith::handOver(openWith.request)) {
-                    return 0;
-                }
+    const ChosenDisplay display = displayToUse();
+    if (display.kind == ChosenDisplay::Kind::kNone) {
+        // Handing a file to a running player needs only the session bus.
+        if (openWith.request.isFile) {
+            QCoreApplication bus(qtArgc, qtArgv);
+            if (openwith::handOver(openWith.request)) {
+                return 0;
             }
-            std::fputs(
-                "korvel: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set); "
-                "start it from a desktop session\n",
-                stderr);
-            return 1;
         }
-        // The window moves itself when its title strip is dragged, which native Wayland does not
-        // allow a client to do; where X11 is there too, use it.
-        if (isSet("DISPLAY")) {
-            setenv("QT_QPA_PLATFORM", "xcb", 1);
-        }
+        std::fputs(
+            "korvel: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+            "start it from a desktop session\n",
+            stderr);
+        return 1;
     }
+    setenv("QT_QPA_PLATFORM", display.platform.constData(), 1);
     installStartMessageHandler();
+    checkWaylandDisplay();
 
     QApplication app(qtArgc, qtArgv);
     app.setApplicationName(QStringLiteral("korvel"));
@@ -139,7 +130,10 @@ int main(int argc, char** argv) {
     AfterFirstPaint joinBus(window, [&] { mpris = std::make_unique<Mpris>(window); });
     // What was checked at start may have gone since, or a running player may have refused it:
     // either way this start ends before its window shows, rather than showing another folder.
-    if (!openWith.request.path.empty() && !openwith::openInWindow(window, openWith.request)) {
+    const auto opened = [&](const openwith::Request& request) {
+        return request.isFile ? window.playFile(request.path) : window.openFolder(request.path);
+    };
+    if (!openWith.request.path.empty() && !opened(openWith.request)) {
         std::fprintf(stderr, "korvel: %s: cannot be opened any more\n",
                      platform::printable(openWith.argument).c_str());
         return 2;

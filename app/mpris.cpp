@@ -11,9 +11,9 @@
 #include <QStringList>
 #include <QTimer>
 
-#include "app/captions.h"
-#include "app/frmKORVEL.h"
+#include "app/bus_names.h"
 #include "app/open_with.h"
+#include "platform/files/files.h"
 #include "platform/text.h"
 
 namespace {
@@ -100,7 +100,7 @@ class PlayerAdaptor : public QDBusAbstractAdaptor {
 // The file's name without its folder and without ".mp3", as text the bus can carry: bytes that
 // are not UTF-8 become U+FFFD.
 QString titleOf(const std::string& path) {
-    std::string name = path.substr(path.find_last_of('/') + 1);
+    std::string name = platform::files::nameOf(path);
     if (name.size() > 4 &&
         platform::equalsIgnoringAsciiCase(std::string_view(name).substr(name.size() - 4), ".mp3")) {
         name.resize(name.size() - 4);
@@ -110,45 +110,32 @@ QString titleOf(const std::string& path) {
 
 }  // namespace
 
-Mpris::Mpris(frmKORVEL& window) : QObject(nullptr), window_(window) {
+Mpris::Mpris(Remote& window) : QObject(nullptr), window_(window) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         return;
     }
     new RootAdaptor(this);
     new PlayerAdaptor(this);
-    if (!bus.registerObject(kPath, this, QDBusConnection::ExportAdaptors)) {
+    if (!bus.registerObject(bus::kPath, this, QDBusConnection::ExportAdaptors)) {
         return;
     }
     // Another player holds the name: this one is still reachable, under a name of its own.
-    registered_ =
-        bus.registerService(kService) ||
-        bus.registerService(kService + QStringLiteral(".instance") + QString::number(getpid()));
+    registered_ = bus.registerService(bus::kService) ||
+                  bus.registerService(bus::kService + QStringLiteral(".instance") +
+                                      QString::number(getpid()));
     if (!registered_) {
-        bus.unregisterObject(kPath);
+        bus.unregisterObject(bus::kPath);
         return;
     }
-    // What changes the reported state: every media command (and the end of a file), and the
-    // file list's selection and contents, which decide what the labels would do.
-    platform::mci::setChangeNotifier([this] { scheduleRefresh(); });
-    connect(window_.File1, &QListWidget::itemSelectionChanged, this, &Mpris::scheduleRefresh);
-    connect(window_.File1->model(), &QAbstractItemModel::modelReset, this, &Mpris::scheduleRefresh);
-    connect(window_.File1->model(), &QAbstractItemModel::rowsInserted, this,
-            &Mpris::scheduleRefresh);
-    connect(window_.File1->model(), &QAbstractItemModel::rowsRemoved, this,
-            &Mpris::scheduleRefresh);
+    window_.watch([this] { scheduleRefresh(); });
     refresh();
 }
 
 Mpris::~Mpris() {
     if (registered_) {
-        platform::mci::setChangeNotifier({});
+        window_.watch({});
     }
-}
-
-QString Mpris::uriOf(const std::string& path) {
-    return QStringLiteral("file://") +
-           QString::fromLatin1(QByteArray::fromStdString(path).toPercentEncoding("/"));
 }
 
 // Called on the audio thread too: it only posts. Many changes in one handler make one report.
@@ -181,14 +168,14 @@ void Mpris::refresh() {
         return;
     }
     QDBusMessage signal =
-        QDBusMessage::createSignal(kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QDBusMessage::createSignal(bus::kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
                                    QStringLiteral("PropertiesChanged"));
-    signal << kPlayerInterface << changed << QStringList();
+    signal << bus::kPlayerInterface << changed << QStringList();
     QDBusConnection::sessionBus().send(signal);
 }
 
 QString Mpris::playbackStatus() const {
-    switch (platform::mci::deviceStatus().playback) {
+    switch (window_.heard().playback) {
         case Playback::Playing:
             return QStringLiteral("Playing");
         case Playback::Paused:
@@ -200,7 +187,7 @@ QString Mpris::playbackStatus() const {
 }
 
 QVariantMap Mpris::metadata() const {
-    const platform::mci::DeviceStatus status = platform::mci::deviceStatus();
+    const platform::mci::DeviceStatus status = window_.heard();
     if (status.path.empty()) {
         return {};
     }
@@ -208,7 +195,7 @@ QVariantMap Mpris::metadata() const {
         {QStringLiteral("mpris:trackid"),
          QVariant::fromValue(QDBusObjectPath(QStringLiteral("/io/github/korvel/korvel/track/") +
                                              QString::number(status.openCount)))},
-        {QStringLiteral("xesam:url"), uriOf(status.path)},
+        {QStringLiteral("xesam:url"), bus::uriOf(status.path)},
         {QStringLiteral("xesam:title"), titleOf(status.path)},
     };
     if (status.lengthUs > 0) {
@@ -218,69 +205,53 @@ QVariantMap Mpris::metadata() const {
 }
 
 double Mpris::volume() const {
-    return window_.Label4->Caption() == captions::kUnmute ? 0.0 : 1.0;
+    return window_.selection().muted ? 0.0 : 1.0;
 }
 
-// Setting the volume to nothing acts as " m", to anything more as " un"; there are no levels.
+// Setting the volume to nothing mutes, to anything more brings the sound back; there are no
+// levels.
 void Mpris::setVolume(double volume) {
-    const QString wanted = volume > 0 ? captions::kMute : captions::kUnmute;
-    if (window_.Label4->Caption() != wanted) {
-        window_.Label4_Click();
-    }
+    window_.setMuted(volume <= 0);
 }
 
 qlonglong Mpris::positionUs() const {
-    return platform::mci::deviceStatus().positionUs;
+    return window_.heard().positionUs;
 }
 
 bool Mpris::canGoNext() const {
-    return !window_.File1->FileName().isEmpty() &&
-           window_.File1->ListIndex() < window_.File1->ListCount() - 1;
+    return window_.selection().next;
 }
 
 bool Mpris::canGoPrevious() const {
-    return window_.File1->ListIndex() > 0;
+    return window_.selection().previous;
 }
 
 // A file that plays is the current track, also after the lists moved to another folder: the
 // desktop shows no track, nor its Metadata, for a player that cannot play.
 bool Mpris::canPlay() const {
-    return !window_.File1->FileName().isEmpty() ||
-           platform::mci::deviceStatus().playback == Playback::Playing;
+    return window_.selection().file || window_.heard().playback == Playback::Playing;
 }
 
-// The pause label does nothing with no file selected.
+// Pausing does nothing with no file selected, as the pause label does.
 bool Mpris::canPause() const {
-    return !window_.File1->FileName().isEmpty() &&
-           platform::mci::deviceStatus().playback != Playback::Stopped;
+    return window_.selection().file && window_.heard().playback != Playback::Stopped;
 }
 
 void Mpris::next() {
     if (canGoNext()) {
-        window_.Label8_Click();
+        window_.next();
     }
 }
 
 void Mpris::previous() {
     if (canGoPrevious()) {
-        window_.Label9_Click();
+        window_.previous();
     }
-}
-
-// The pause label does what its caption says. Where the caption has come apart from what is
-// heard (pause, then next: the next file plays under "  play"), a first click brings it back in
-// line (resuming a playing file, or pausing a paused one, changes nothing) and the second does
-// what was asked.
-void Mpris::pressPauseLabelFrom(const QString& caption) {
-    if (window_.Label6->Caption() != caption) {
-        window_.Label6_Click();
-    }
-    window_.Label6_Click();
 }
 
 void Mpris::pause() {
-    if (canPause() && platform::mci::deviceStatus().playback == Playback::Playing) {
-        pressPauseLabelFrom(captions::kPause);
+    if (canPause() && window_.heard().playback == Playback::Playing) {
+        window_.pause();
     }
 }
 
@@ -288,12 +259,12 @@ void Mpris::play() {
     if (!canPlay()) {
         return;
     }
-    switch (platform::mci::deviceStatus().playback) {
+    switch (window_.heard().playback) {
         case Playback::Paused:
-            pressPauseLabelFrom(captions::kResume);
+            window_.resume();
             break;
         case Playback::Stopped:
-            window_.Label5_Click();
+            window_.play();
             break;
         case Playback::Playing:
             break;
@@ -301,7 +272,7 @@ void Mpris::play() {
 }
 
 void Mpris::playPause() {
-    if (platform::mci::deviceStatus().playback == Playback::Playing) {
+    if (window_.heard().playback == Playback::Playing) {
         pause();
     } else {
         play();
@@ -309,12 +280,12 @@ void Mpris::playPause() {
 }
 
 void Mpris::stop() {
-    window_.Label7_Click();
+    window_.stop();
 }
 
 void Mpris::openUri(const QString& uri) {
     const openwith::Opening opening = openwith::resolve(uri.toStdString(), openwith::Way::kBus);
-    if (!opening.why.empty() || !openwith::openInWindow(window_, opening.request)) {
+    if (!opening.why.empty() || !window_.playFile(opening.request.path)) {
         if (calledFromDBus()) {
             sendErrorReply(
                 QDBusError::InvalidArgs,
@@ -325,15 +296,12 @@ void Mpris::openUri(const QString& uri) {
 }
 
 void Mpris::raise() {
-    window_.show();
-    window_.QWidget::setWindowState(window_.windowState() & ~Qt::WindowMinimized);
     window_.raise();
-    window_.activateWindow();
 }
 
-// The close label's way out, after the reply has gone: the window saves, stops and ends.
+// The window remembers the folder, stops and ends, after the reply has gone.
 void Mpris::quit() {
-    QTimer::singleShot(0, &window_, [this] { window_.Label3_Click(); });
+    QTimer::singleShot(0, this, [this] { window_.close(); });
 }
 
 #include "mpris.moc"

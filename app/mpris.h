@@ -6,28 +6,19 @@
 #include <QVariantMap>
 #include <atomic>
 
-#include "platform/mci.h"
-
-class frmKORVEL;
+#include "app/remote.h"
 
 // The player on the desktop's media controls (media keys, the panel's media widget, playerctl):
-// the MPRIS2 interfaces on the session bus. Every command goes through the window's own
-// handlers, so the captions and the command strings are the same as after a click; what it
-// reports is what the media layer really plays and what the labels would do.
+// the MPRIS2 interfaces on the session bus. Every command goes through the window's Remote, which
+// acts as its controls do, so the captions and the command strings are the same as after a
+// click; what it reports is what is really heard and what the labels would do.
 class Mpris : public QObject, public QDBusContext {
     Q_OBJECT
   public:
-    static inline const QString kService = QStringLiteral("org.mpris.MediaPlayer2.korvel");
-    static inline const QString kPath = QStringLiteral("/org/mpris/MediaPlayer2");
-    static inline const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
-
     // Takes the player's name on the session bus, or a name of its own when another player has
     // it. Without a session bus it does nothing at all.
-    explicit Mpris(frmKORVEL& window);
+    explicit Mpris(Remote& window);
     ~Mpris() override;
-
-    // The file:// URI of a file, every byte outside the unreserved ones percent-encoded.
-    static QString uriOf(const std::string& path);
 
     // What the player adaptor serves.
     QString playbackStatus() const;
@@ -53,9 +44,8 @@ class Mpris : public QObject, public QDBusContext {
   private:
     void scheduleRefresh();
     void refresh();
-    void pressPauseLabelFrom(const QString& caption);
 
-    frmKORVEL& window_;
+    Remote& window_;
     bool registered_ = false;
     std::atomic<bool> refreshPending_{false};
     QVariantMap reported_;

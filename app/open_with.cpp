@@ -15,10 +15,9 @@
 #include <string_view>
 #include <vector>
 
+#include "app/bus_names.h"
 #include "app/captions.h"
-#include "app/frmKORVEL.h"
-#include "app/mpris.h"
-#include "platform/controls/events.h"
+#include "platform/files/files.h"
 #include "platform/fs.h"
 #include "platform/text.h"
 
@@ -44,19 +43,6 @@ Plays the MP3 files of a folder from one small window.
 Exit status: 0 when the window was closed or the file handed over, 1 when the
 player cannot start, 2 for an argument it cannot open.
 )";
-
-struct Split {
-    std::string folder;
-    std::string name;
-};
-
-Split split(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) {
-        return {".", path};
-    }
-    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
-}
 
 std::optional<std::string> absolute(const std::string& path) {
     char resolved[PATH_MAX];
@@ -109,7 +95,7 @@ Opening pathOfUri(std::string_view uri) {
 // What the file list shows of a folder's files: the same rule, applied to one name.
 bool fileListShows(const std::string& name) {
     return !platform::fs::isHidden(name) &&
-           !platform::fs::matching({name}, platform::toAnsi(captions::kFilePattern)).empty();
+           platform::fs::Pattern(platform::toAnsi(captions::kFilePattern)).matches(name);
 }
 
 // Only a folder, or a regular file that can be read, is something the lists can show: a device,
@@ -133,15 +119,15 @@ Opening resolvePath(const std::string& path, Way way) {
         return refusal(std::strerror(errno));
     }
     // The folder is resolved by the system, links before "..", and the file keeps its own name.
-    const Split parts = split(path);
-    if (!fileListShows(parts.name)) {
+    const std::string name = platform::files::nameOf(path);
+    if (!fileListShows(name)) {
         return refusal("not an MP3 file the file list shows");
     }
-    const std::optional<std::string> folder = absolute(parts.folder);
+    const std::optional<std::string> folder = absolute(platform::files::parentOf(path));
     if (!folder) {
         return refusal(std::strerror(errno));
     }
-    return {{(*folder == "/" ? "" : *folder) + "/" + parts.name, true}, {}};
+    return {{platform::files::join(*folder, name), true}, {}};
 }
 
 // One line, whatever the name holds: a line break or an escape sequence in it is shown, not
@@ -198,66 +184,13 @@ bool handOver(const Request& request) {
     }
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected() || bus.interface() == nullptr ||
-        !bus.interface()->isServiceRegistered(Mpris::kService)) {
+        !bus.interface()->isServiceRegistered(bus::kService)) {
         return false;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
-        Mpris::kService, Mpris::kPath, Mpris::kPlayerInterface, QStringLiteral("OpenUri"));
-    call << Mpris::uriOf(request.path);
+        bus::kService, bus::kPath, bus::kPlayerInterface, QStringLiteral("OpenUri"));
+    call << bus::uriOf(request.path);
     return bus.call(call, QDBus::Block, kHandOverTimeoutMs).type() == QDBusMessage::ReplyMessage;
-}
-
-namespace {
-
-// Shows `folder` in both lists; false, with the lists as they were, when they cannot show it.
-bool showFolder(frmKORVEL& window, const QString& folder) {
-    try {
-        window.Dir1->setPath(folder);
-        // The folder may be the one shown already, with files added since.
-        window.File1->setPath(folder);
-        return true;
-    } catch (const platform::ControlError&) {
-        return false;
-    }
-}
-
-int rowNamed(const frmKORVEL& window, const std::string& name) {
-    for (int i = 0; i < window.File1->ListCount(); ++i) {
-        if (platform::toAnsi(window.File1->item(i)->text()) == name) {
-            return i;
-        }
-    }
-    return -1;
-}
-
-}  // namespace
-
-bool openInWindow(frmKORVEL& window, const Request& request) {
-    if (request.path.empty() || request.path[0] != '/') {
-        return false;
-    }
-    const Split parts = split(request.path);
-    const QString before = window.Dir1->Path();
-    const std::string selected = platform::toAnsi(window.File1->FileName());
-    if (!showFolder(window, platform::fromAnsi(request.isFile ? parts.folder : request.path))) {
-        return false;
-    }
-    if (!request.isFile) {
-        return true;
-    }
-    if (const int row = rowNamed(window, parts.name); row >= 0) {
-        window.File1->setListIndex(row);
-        platform::raiseEvent([&window] { window.File1_DblClick(); });
-        return true;
-    }
-    // The file went between its check and now: the window goes back to where it was, with the
-    // file that was selected, and the caller hears of the failure.
-    if (showFolder(window, before) && !selected.empty()) {
-        if (const int row = rowNamed(window, selected); row >= 0) {
-            window.File1->setListIndex(row);
-        }
-    }
-    return false;
 }
 
 }  // namespace openwith

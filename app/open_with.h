@@ -3,8 +3,6 @@
 #include <optional>
 #include <string>
 
-class frmKORVEL;
-
 // The ways in from outside the window: the command line (`korvel FILE`, `korvel FOLDER`, a
 // file:// URI of either, and the options) and the bus's OpenUri, which share one rule for what
 // opens.
@@ -48,10 +46,5 @@ Parsed parseArguments(int argc, char** argv);
 
 // Where a player already runs on the session bus, hands the file to it. True when it took it.
 bool handOver(const Request& request);
-
-// Opens a resolved request: a folder in both lists, or a file's folder with the file selected and
-// played as a double click would. False, with the window as it was, when the lists cannot show
-// it: it went since it was resolved.
-bool openInWindow(frmKORVEL& window, const Request& request);
 
 }  // namespace openwith

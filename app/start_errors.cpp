@@ -36,23 +36,12 @@ QByteArray environment(const char* name) {
     return value == nullptr ? QByteArray() : QByteArray(value);
 }
 
-// The display the start needed, as the user would name it, and the platform plugin that was to
-// reach it when it is not the one the display implies.
-QByteArray displayName() {
-    const QByteArray platform = environment("QT_QPA_PLATFORM");
-    const QByteArray x11 = environment("DISPLAY");
-    const QByteArray wayland = environment("WAYLAND_DISPLAY");
-    QByteArray name;
-    if (platform.startsWith("wayland") || (!platform.startsWith("xcb") && x11.isEmpty())) {
-        name =
-            "Wayland display \"" + (wayland.isEmpty() ? QByteArray("wayland-0") : wayland) + "\"";
-    } else {
-        name = "X display \"" + x11 + "\"";
-    }
-    if (!platform.isEmpty() && !platform.startsWith("xcb") && !platform.startsWith("wayland")) {
-        name += " (platform plugin \"" + platform + "\")";
-    }
-    return name;
+// The Wayland socket's name where WAYLAND_DISPLAY does not give one, as the client library has it.
+constexpr char kDefaultWaylandSocket[] = "wayland-0";
+
+QtMessageHandler& qtsOwnHandler() {
+    static QtMessageHandler handler = nullptr;
+    return handler;
 }
 
 void print(const QByteArray& line) {
@@ -62,7 +51,7 @@ void print(const QByteArray& line) {
 }
 
 [[noreturn]] void cannotStart(const QByteArray& reason) {
-    print("cannot open the " + displayName() + ": " + reason);
+    print("cannot open the " + displayToUse().name + ": " + reason);
     // Qt aborts when a fatal message's handler returns; ending here leaves no core file behind.
     _exit(1);
 }
@@ -82,46 +71,11 @@ void printHeldMessages() {
 }
 Q_COREAPP_STARTUP_FUNCTION(printHeldMessages)
 
-// The Wayland client library prints its own complaint when it cannot connect, before Qt can say
-// anything, so where Wayland is the only way to a display its socket is tried here first.
-void checkWaylandDisplay() {
-    const QByteArray platform = environment("QT_QPA_PLATFORM");
-    const bool x11 = !environment("DISPLAY").isEmpty();
-    const bool waylandOnly = platform.startsWith("wayland") ? !platform.contains("xcb") || !x11
-                                                            : platform.isEmpty() && !x11;
-    if (!waylandOnly) {
+void handleMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (!QCoreApplication::startingUp() && type != QtFatalMsg && qtsOwnHandler() != nullptr) {
+        qtsOwnHandler()(type, context, message);
         return;
     }
-    QByteArray socketPath = environment("WAYLAND_DISPLAY");
-    if (socketPath.isEmpty()) {
-        socketPath = "wayland-0";
-    }
-    if (!socketPath.startsWith('/')) {
-        const QByteArray runtime = environment("XDG_RUNTIME_DIR");
-        if (runtime.isEmpty()) {
-            cannotStart("XDG_RUNTIME_DIR is not set, so its socket cannot be found");
-        }
-        socketPath = runtime + "/" + socketPath;
-    }
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (static_cast<std::size_t>(socketPath.size()) >= sizeof address.sun_path) {
-        cannotStart("the path of its socket is too long");
-    }
-    std::memcpy(address.sun_path, socketPath.constData(),
-                static_cast<std::size_t>(socketPath.size()));
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        const int error = errno;
-        close(fd);
-        cannotStart(socketPath + ": " + std::strerror(error));
-    }
-    if (fd >= 0) {
-        close(fd);
-    }
-}
-
-void handleMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     switch (type) {
         case QtDebugMsg:
         case QtInfoMsg:
@@ -152,7 +106,69 @@ void handleMessage(QtMsgType type, const QMessageLogContext& context, const QStr
 
 }  // namespace
 
+ChosenDisplay displayToUse() {
+    ChosenDisplay display;
+    display.platform = environment("QT_QPA_PLATFORM");
+    const QByteArray x11 = environment("DISPLAY");
+    const QByteArray wayland = environment("WAYLAND_DISPLAY");
+    if (display.platform.isEmpty()) {
+        display.platform = !x11.isEmpty() ? "xcb" : !wayland.isEmpty() ? "wayland" : "";
+        display.kind = !x11.isEmpty()       ? ChosenDisplay::Kind::kX11
+                       : !wayland.isEmpty() ? ChosenDisplay::Kind::kWayland
+                                            : ChosenDisplay::Kind::kNone;
+    } else {
+        display.kind = display.platform.startsWith("xcb")       ? ChosenDisplay::Kind::kX11
+                       : display.platform.startsWith("wayland") ? ChosenDisplay::Kind::kWayland
+                                                                : ChosenDisplay::Kind::kOther;
+    }
+    // A list of plugins ("wayland;xcb") falls back to X11 only where there is one.
+    display.waylandOnly = display.kind == ChosenDisplay::Kind::kWayland &&
+                          (!display.platform.contains("xcb") || x11.isEmpty());
+    const bool namesWayland = display.kind == ChosenDisplay::Kind::kWayland ||
+                              (display.kind != ChosenDisplay::Kind::kX11 && x11.isEmpty());
+    display.name =
+        namesWayland ? "Wayland display \"" +
+                           (wayland.isEmpty() ? QByteArray(kDefaultWaylandSocket) : wayland) + "\""
+                     : "X display \"" + x11 + "\"";
+    if (display.kind == ChosenDisplay::Kind::kOther) {
+        display.name += " (platform plugin \"" + display.platform + "\")";
+    }
+    return display;
+}
+
+void checkWaylandDisplay() {
+    if (!displayToUse().waylandOnly) {
+        return;
+    }
+    QByteArray socketPath = environment("WAYLAND_DISPLAY");
+    if (socketPath.isEmpty()) {
+        socketPath = kDefaultWaylandSocket;
+    }
+    if (!socketPath.startsWith('/')) {
+        const QByteArray runtime = environment("XDG_RUNTIME_DIR");
+        if (runtime.isEmpty()) {
+            cannotStart("XDG_RUNTIME_DIR is not set, so its socket cannot be found");
+        }
+        socketPath = runtime + "/" + socketPath;
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (static_cast<std::size_t>(socketPath.size()) >= sizeof address.sun_path) {
+        cannotStart("the path of its socket is too long");
+    }
+    std::memcpy(address.sun_path, socketPath.constData(),
+                static_cast<std::size_t>(socketPath.size()));
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        const int error = errno;
+        close(fd);
+        cannotStart(socketPath + ": " + std::strerror(error));
+    }
+    if (fd >= 0) {
+        close(fd);
+    }
+}
+
 void installStartMessageHandler() {
-    qInstallMessageHandler(handleMessage);
-    checkWaylandDisplay();
+    qtsOwnHandler() = qInstallMessageHandler(handleMessage);
 }

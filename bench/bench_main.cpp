@@ -34,7 +34,7 @@ void BM_ListAndSortMusicFolder(benchmark::State& state) {
     for (auto _ : state) {
         std::vector<QString> names;
         for (const std::string& name :
-             platform::fs::matching(platform::fs::list(dir.path()).files, "*.mp3")) {
+             platform::fs::list(dir.path(), platform::fs::Pattern("*.mp3")).files) {
             names.push_back(platform::fromAnsi(name));
         }
         platform::fs::sortNaturally(names);

@@ -7,11 +7,13 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/files/files.h"
 #include "platform/program.h"
 #include "platform/text.h"
 
@@ -63,78 +65,6 @@ std::u32string codePoints(const QString& text) {
         }
     }
     return out;
-}
-
-bool isAscii(std::string_view bytes) {
-    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });
-}
-
-// A pattern of the common shape "*.mp3": one leading "*" and then ASCII without wildcards. An
-// ASCII name matches it when it ends in that text, in any case; checked on the bytes.
-struct Suffix {
-    bool usable = false;
-    std::string_view tail;
-
-    explicit Suffix(std::string_view pattern) {
-        if (pattern.empty() || pattern[0] != '*' || !isAscii(pattern) ||
-            pattern.find_first_of("*?", 1) != std::string_view::npos) {
-            return;
-        }
-        usable = true;
-        tail = pattern.substr(1);
-    }
-
-    bool matches(std::string_view name) const {
-        return name.size() >= tail.size() &&
-               equalsIgnoringAsciiCase(name.substr(name.size() - tail.size()), tail);
-    }
-};
-
-// Names are matched by character, not by byte, so that "?" takes a whole "é"; a byte that is
-// not UTF-8 counts as one character of its own. Into `out`, so that a listing of many names
-// reuses one buffer; a name all in ASCII (most of them) is folded without a detour through
-// wide text, as ASCII folds to ASCII.
-void foldCodePoints(std::string_view bytes, std::u32string& out) {
-    out.clear();
-    if (isAscii(bytes)) {
-        out.resize(bytes.size());
-        for (std::size_t i = 0; i < bytes.size(); ++i) {
-            out[i] = static_cast<char32_t>(asciiLower(bytes[i]));
-        }
-        return;
-    }
-    out = codePoints(platform::fromAnsi(bytes));
-    for (char32_t& c : out) {
-        c = QChar::toCaseFolded(c);
-    }
-}
-
-bool wildcardMatch(const std::u32string& name, const std::u32string& pattern) {
-    // Each "*" is first tried as short as it can be; on a mismatch only the most recent "*" needs
-    // to take one more character, which keeps the work to about the product of the lengths.
-    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-    std::size_t n = 0;
-    std::size_t p = 0;
-    std::size_t starAt = kNone;
-    std::size_t starTook = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && pattern[p] == U'*') {
-            starAt = p++;
-            starTook = n;
-        } else if (p < pattern.size() && (pattern[p] == U'?' || pattern[p] == name[n])) {
-            ++p;
-            ++n;
-        } else if (starAt != kNone) {
-            p = starAt + 1;
-            n = ++starTook;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == U'*') {
-        ++p;
-    }
-    return p == pattern.size();
 }
 
 // Case folding as QChar does it, without the call for ASCII, which folds to ASCII.
@@ -202,9 +132,14 @@ int naturalCompare(const std::u32string& a, const std::u32string& b) {
 
 }  // namespace
 
-bool isDirectory(const std::string& path) {
-    struct stat info {};
-    return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+Pattern::Pattern(std::string_view pattern) {
+    valid_ = pattern.starts_with('*') && pattern.find_first_of("*?", 1) == std::string_view::npos;
+    suffix_ = valid_ ? std::string(pattern.substr(1)) : std::string();
+}
+
+bool Pattern::matches(std::string_view name) const {
+    return valid_ && name.size() >= suffix_.size() &&
+           equalsIgnoringAsciiCase(name.substr(name.size() - suffix_.size()), suffix_);
 }
 
 std::string absoluteDirectory(const std::string& path) {
@@ -214,41 +149,21 @@ std::string absoluteDirectory(const std::string& path) {
         if (!current) {
             return {};
         }
-        full = *current + "/" + path;
+        full = files::join(*current, path);
     }
-    std::vector<std::string_view> names;
-    std::string_view rest = full;
-    while (!rest.empty()) {
-        const std::size_t slash = rest.find('/');
-        const std::string_view name = rest.substr(0, slash);
-        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
-        if (name.empty() || name == ".") {
-            continue;
-        }
-        if (name == "..") {
-            if (!names.empty()) {
-                names.pop_back();
-            }
-            continue;
-        }
-        names.push_back(name);
+    // Lexically: a link is kept as named, so ".." after it goes back up the chain the list shows.
+    std::string normal = std::filesystem::path(full).lexically_normal().string();
+    while (normal.size() > 1 && normal.back() == '/') {
+        normal.pop_back();
     }
-    if (names.empty()) {
-        return "/";
-    }
-    std::string normalised;
-    for (const std::string_view name : names) {
-        normalised.push_back('/');
-        normalised.append(name);
-    }
-    return normalised;
+    return normal;
 }
 
 bool isHidden(std::string_view name) {
     return name.starts_with('.');
 }
 
-Listing list(const std::string& directory) {
+Listing list(const std::string& directory, const Pattern& files) {
     Listing listing;
     const std::unique_ptr<DIR, int (*)(DIR*)> stream(::opendir(directory.c_str()), &::closedir);
     if (!stream) {
@@ -265,28 +180,15 @@ Listing list(const std::string& directory) {
                 listing.subdirectories.emplace_back(entry->d_name);
                 break;
             case Kind::File:
-                listing.files.emplace_back(entry->d_name);
+                if (files.matches(entry->d_name)) {
+                    listing.files.emplace_back(entry->d_name);
+                }
                 break;
             case Kind::Other:
                 break;
         }
     }
     return listing;
-}
-
-std::vector<std::string> matching(std::vector<std::string> names, std::string_view pattern) {
-    std::u32string folded;
-    foldCodePoints(pattern, folded);
-    const Suffix suffix(pattern);
-    std::u32string name;
-    std::erase_if(names, [&](const std::string& candidate) {
-        if (suffix.usable && isAscii(candidate)) {
-            return !suffix.matches(candidate);
-        }
-        foldCodePoints(candidate, name);
-        return !wildcardMatch(name, folded);
-    });
-    return names;
 }
 
 void sortNaturally(std::vector<QString>& names) {

@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/files/files.h"
 #include "platform/text.h"
 
 namespace {
@@ -107,21 +108,17 @@ FileRead failed(std::string why) {
 // otherwise hold the program for good.
 FileRead readFile(const char* path) {
     FileRead read;
-    // A look at the name first spares device nodes from being opened at all; the check on the
-    // descriptor is the one that counts, as the name may change in between.
-    if (stat(path, &read.status) == 0 && !S_ISREG(read.status.st_mode)) {
+    platform::files::Refusal refusal = platform::files::Refusal::kNone;
+    const int fd = platform::files::openRegular(path, refusal);
+    if (refusal == platform::files::Refusal::kNotAFile) {
         return failed("it is not a regular file");
     }
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         read.outcome = errno == ENOENT ? ReadOutcome::kMissing : ReadOutcome::kFailed;
         read.why = std::strerror(errno);
         return read;
     }
-    if (fstat(fd, &read.status) != 0 || !S_ISREG(read.status.st_mode)) {
-        close(fd);
-        return failed("it is not a regular file");
-    }
+    fstat(fd, &read.status);
     char chunk[65536];
     for (;;) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
@@ -362,12 +359,6 @@ std::string edit(const std::string& contents, const std::string& section, const 
     return result;
 }
 
-std::string directoryOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == path.npos ? std::string(".")
-                              : (slash == 0 ? std::string("/") : path.substr(0, slash));
-}
-
 // Replaces `path` by a file holding `contents`, whole or not at all. QSaveFile writes a
 // temporary file that has no name until it is complete and synced (O_TMPFILE where the file
 // system offers it), then puts it in place with a rename, so a kill at any moment leaves the old
@@ -398,7 +389,8 @@ std::string replaceFile(const std::string& path, std::string_view contents,
     if (!file.commit()) {
         return file.errorString().toStdString();
     }
-    const int directory = open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int directory =
+        open(platform::files::parentOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory >= 0) {
         fsync(directory);
         close(directory);

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/mci_errors.h"
+
 // Our media control layer: a small command-string interface that plays MP3 files (media/:
 // decoded by libmpg123 on a thread of the device's own, played through the sound server, or
 // ALSA where none answers) in place of the Windows MCI the window was written against. The
@@ -64,24 +66,10 @@
 //
 // The return string, when returnLength is not 0, receives the empty text. The callback window is
 // ignored (no command takes the notify flag). Every call happens on one thread, the window's.
-using MCIERROR = std::uint32_t;
-
 MCIERROR mciSendStringA(const char* command, char* returnString, std::uint32_t returnLength,
                         std::uintptr_t callbackWindow);
 
 namespace platform::mci {
-
-inline constexpr MCIERROR kNoError = 0;
-inline constexpr MCIERROR kUnrecognizedKeyword = 259;
-inline constexpr MCIERROR kUnrecognizedCommand = 261;
-inline constexpr MCIERROR kInvalidDeviceName = 263;
-inline constexpr MCIERROR kOutOfMemory = 264;
-inline constexpr MCIERROR kFileNotFound = 275;
-inline constexpr MCIERROR kDuplicateAlias = 289;
-inline constexpr MCIERROR kMissingDeviceName = 292;
-inline constexpr MCIERROR kInvalidFile = 296;
-inline constexpr MCIERROR kMustUseShareable = 298;
-inline constexpr MCIERROR kNonapplicableFunction = 302;
 
 // Sees every command string sent, with its result, in order. For tests; empty to remove.
 using CommandObserver = std::function<void(std::string_view command, MCIERROR result)>;

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "platform/mci.h"
+#include "platform/mci_errors.h"
 
 // The words of one media command (mci.h), read without looking at any device: what the command
 // asks for, or the error its shape alone earns. Errors that depend on what is open (263 for an

@@ -1,5 +1,7 @@
 #include "platform/program.h"
 
+#include "platform/files/files.h"
+
 #include <unistd.h>
 
 #include <climits>
@@ -26,12 +28,7 @@ std::string programDirectory() {
     if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer) {
         return ".";
     }
-    std::string exe(buffer, static_cast<std::size_t>(n));
-    const auto slash = exe.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? std::string("/") : exe.substr(0, slash);
+    return files::parentOf(std::string_view(buffer, static_cast<std::size_t>(n)));
 }
 
 std::optional<std::string> currentDirectory() {

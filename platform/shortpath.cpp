@@ -8,6 +8,9 @@
 #include <limits>
 #include <vector>
 
+#include <QByteArray>
+
+#include "platform/files/files.h"
 #include "platform/program.h"
 
 namespace platform {
@@ -18,26 +21,9 @@ bool isSeparator(char c) {
     return c == '/' || c == '\\';
 }
 
-bool exists(const std::string& path) {
-    // lstat, so that an entry is found even when it is a link; whether the link leads anywhere
-    // is for whoever opens it to find out.
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0;
-}
-
-bool isDirectory(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-std::string join(const std::string& base, std::string_view name) {
-    std::string joined = base;
-    if (joined.empty() || joined.back() != '/') {
-        joined.push_back('/');
-    }
-    joined.append(name);
-    return joined;
-}
+using files::exists;  // a link is found as itself: whether it leads anywhere is for the opener
+using files::isDirectory;
+using files::join;
 
 // Resolves `path` from `at` on, where `at` is the end of the name just taken (a separator or the
 // end of the text) and `base` is the existing directory that name led to.
@@ -137,53 +123,34 @@ std::optional<std::string> resolveWindowsPath(std::string_view path) {
 }
 
 std::string encodeShortPath(std::string_view linuxPath) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string encoded;
-    encoded.reserve(linuxPath.size());
-    for (const char c : linuxPath) {
-        if (isPlain(c)) {
-            encoded.push_back(c);
-        } else {
-            const auto byte = static_cast<unsigned char>(c);
-            encoded.push_back('%');
-            encoded.push_back(kHex[byte >> 4]);
-            encoded.push_back(kHex[byte & 0x0F]);
-        }
-    }
-    return encoded;
+    // Qt's percent codec, as the bus's URIs use it: every byte but the unreserved ones and "/"
+    // becomes %XX, in capitals.
+    return QByteArray(linuxPath.data(), static_cast<qsizetype>(linuxPath.size()))
+        .toPercentEncoding("/")
+        .toStdString();
 }
 
 std::optional<std::string> decodeShortPath(std::string_view shortPath) {
-    std::string decoded;
-    decoded.reserve(shortPath.size());
+    // Qt's decoder takes anything, so a short form is checked first to be one the encoder could
+    // have made: nothing it escapes stands bare, and each "%" has two hex digits. No path holds a
+    // NUL byte, and one here would cut the path short where it is used as a C string, naming some
+    // other file.
     for (std::size_t i = 0; i < shortPath.size(); ++i) {
-        const char c = shortPath[i];
-        if (c != '%') {
-            // Anything the encoder would have escaped cannot appear bare in a short form.
-            if (!isPlain(c)) {
+        if (shortPath[i] != '%') {
+            if (!isPlain(shortPath[i])) {
                 return std::nullopt;
             }
-            decoded.push_back(c);
             continue;
         }
-        if (i + 2 >= shortPath.size()) {
+        if (i + 2 >= shortPath.size() || hexValue(shortPath[i + 1]) < 0 ||
+            hexValue(shortPath[i + 2]) < 0 || shortPath.substr(i + 1, 2) == "00") {
             return std::nullopt;
         }
-        const int high = hexValue(shortPath[i + 1]);
-        const int low = hexValue(shortPath[i + 2]);
-        if (high < 0 || low < 0) {
-            return std::nullopt;
-        }
-        const int byte = high * 16 + low;
-        // No path holds a NUL byte, and one here would cut the path short where it is used as
-        // a C string, naming some other file.
-        if (byte == 0) {
-            return std::nullopt;
-        }
-        decoded.push_back(static_cast<char>(byte));
         i += 2;
     }
-    return decoded;
+    return QByteArray::fromPercentEncoding(
+               QByteArray(shortPath.data(), static_cast<qsizetype>(shortPath.size())))
+        .toStdString();
 }
 
 }  // namespace platform

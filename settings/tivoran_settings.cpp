@@ -1,16 +1,17 @@
 #include "settings/tivoran_settings.h"
 
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "platform/files/files.h"
 #include "platform/ini.h"
 #include "platform/program.h"
 #include "platform/text.h"
@@ -21,18 +22,6 @@ namespace {
 // The buffer the value is first read into: 254 characters and the terminator.
 constexpr std::uint32_t kFirstBufferSize = 255;
 
-std::string joinPath(const std::string& directory, const char* name) {
-    if (!directory.empty() && directory.back() == '/') {
-        return directory + name;  // the root directory, or a configured path ending in "/"
-    }
-    return directory + "/" + name;
-}
-
-bool exists(const std::string& path) {
-    struct stat status {};
-    return lstat(path.c_str(), &status) == 0;
-}
-
 // Settings are written by replacing the file through its directory (a temporary file renamed
 // over it), so the directory must be writable, and an existing file must be writable too
 // because the write refuses a file the user made read-only. A link that points nowhere yet is
@@ -41,7 +30,7 @@ bool canKeepSettingsIn(const std::string& directory, const std::string& file) {
     if (access(directory.c_str(), W_OK | X_OK) != 0) {
         return false;
     }
-    return !exists(file) || access(file.c_str(), W_OK) == 0 || errno == ENOENT;
+    return !platform::files::exists(file) || access(file.c_str(), W_OK) == 0 || errno == ENOENT;
 }
 
 // The layout the package and `cmake --install` make: the program in PREFIX/bin and its desktop
@@ -49,8 +38,7 @@ bool canKeepSettingsIn(const std::string& directory, const std::string& file) {
 // manager owns every file and removes only those it knows of, so it is never written. A build
 // tree, or a copy the user put somewhere, has no desktop entry there.
 bool isInstalled(const std::string& programDirectory) {
-    const std::size_t slash = programDirectory.find_last_of('/');
-    return slash != std::string::npos && programDirectory.substr(slash + 1) == "bin" &&
+    return platform::files::nameOf(programDirectory) == "bin" &&
            access((programDirectory + "/../share/applications/korvel.desktop").c_str(), F_OK) == 0;
 }
 
@@ -66,29 +54,16 @@ std::string homeDirectory() {
     return {};
 }
 
-// The user's configuration directory; a relative XDG_CONFIG_HOME is invalid and ignored.
+// The user's configuration directory. A relative XDG_CONFIG_HOME is invalid and ignored, as the
+// XDG rules say; Qt's QStandardPaths (6.4) would take it as it stands, relative to wherever the
+// player was started, and without HOME would answer "/.config", so the rule is kept here.
 std::string configHome() {
     const char* configured = std::getenv("XDG_CONFIG_HOME");
     if (configured != nullptr && configured[0] == '/') {
         return configured;
     }
     const std::string home = homeDirectory();
-    return home.empty() ? std::string() : joinPath(home, ".config");
-}
-
-// Creates `directory` and any missing parents, private to the user as configuration is.
-void makeDirectories(const std::string& directory) {
-    for (std::size_t slash = directory.find('/', 1);; slash = directory.find('/', slash + 1)) {
-        const std::string prefix = directory.substr(0, slash);
-        struct stat status {};
-        if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST &&
-            (stat(prefix.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))) {
-            return;
-        }
-        if (slash == std::string::npos) {
-            return;
-        }
-    }
+    return home.empty() ? std::string() : platform::files::join(home, ".config");
 }
 
 }  // namespace
@@ -113,6 +88,12 @@ QString IniRead(const QString& section, const QString& key, const QString& file)
 
 QString IniWrite(const QString& section, const QString& key, const QString& value,
                  const QString& file) {
+    // The folder is made with the first save, private to the user as configuration is, and
+    // not before: a start that only reads makes nothing.
+    const std::filesystem::path folder = platform::files::parentOf(platform::toAnsi(file));
+    if (std::error_code error; std::filesystem::create_directories(folder, error)) {
+        std::filesystem::permissions(folder, std::filesystem::perms::owner_all, error);
+    }
     return platform::fromAnsi(
         WriteProfileKey(platform::toAnsi(section).c_str(), platform::toAnsi(key).c_str(),
                         platform::toAnsi(value).c_str(), platform::toAnsi(file).c_str()));
@@ -122,7 +103,7 @@ namespace {
 
 std::string settingsPath() {
     const std::string programDirectory = platform::programDirectory();
-    const std::string beside = joinPath(programDirectory, "korvel.ini");
+    const std::string beside = platform::files::join(programDirectory, "korvel.ini");
     const bool installed = isInstalled(programDirectory);
     if (!installed && canKeepSettingsIn(programDirectory, beside)) {
         return beside;
@@ -133,9 +114,7 @@ std::string settingsPath() {
         // program keeps nothing.
         return installed ? std::string() : beside;
     }
-    const std::string directory = joinPath(home, "korvel");
-    makeDirectories(directory);
-    return joinPath(directory, "korvel.ini");
+    return platform::files::join(platform::files::join(home, "korvel"), "korvel.ini");
 }
 
 }  // namespace

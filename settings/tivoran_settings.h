@@ -12,15 +12,16 @@ namespace Tivoran {
 QString IniRead(const QString& section, const QString& key, const QString& file);
 
 // Stores `value` under `key` in `section` of `file`, creating the file and section where
-// missing. Returns the empty text when it was stored, else why not, for a person: a file that
-// cannot be written, or one too large to be a settings file, which is left as it is.
+// missing, and the file's folder (private to the user) where that is missing. Returns the empty
+// text when it was stored, else why not, for a person: a file that cannot be written, or one too
+// large to be a settings file, which is left as it is.
 QString IniWrite(const QString& section, const QString& key, const QString& value,
                  const QString& file);
 
 // Where the settings live. An installed program (one whose folder is a "bin" folder with
 // "../share/applications/korvel.desktop" beside it, as the package and every `cmake --install`
 // lay it out) keeps them in "korvel/korvel.ini" under the configuration directory of the user
-// who runs it ($XDG_CONFIG_HOME, or ~/.config), which is created when missing; any other program
+// who runs it ($XDG_CONFIG_HOME, or ~/.config; IniWrite makes the folder); any other program
 // (a build tree, a copy in a folder the user owns) keeps "korvel.ini" beside itself when it can
 // be written there, and uses the configuration directory otherwise. So an installed program
 // never writes into the system's folders, not even as root, and a "korvel.ini" that lies beside

@@ -1,6 +1,15 @@
 #include "platform/controls/events.h"
 
+#include <cstdio>
+
+#include "platform/text.h"
+
 namespace platform {
+
+void traceFailedHandler(const char* what) noexcept {
+    std::fprintf(stderr, "korvel: an event handler failed: %s\n",
+                 what != nullptr ? printable(what).c_str() : "an unknown failure");
+}
 
 void placeInTwips(QWidget& control, int left, int top, int width, int height) {
     control.setGeometry(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,

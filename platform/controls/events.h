@@ -33,13 +33,20 @@ void placeInTwips(QWidget& control, int left, int top, int width, int height);
 std::int16_t buttonMask(Qt::MouseButtons buttons);
 std::int16_t shiftMask(Qt::KeyboardModifiers modifiers);
 
+// Says in one line on stderr that a handler failed, and why where `what` tells it.
+void traceFailedHandler(const char* what) noexcept;
+
 // Runs one event handler. An exception is the handler's failure, not the event loop's: it ends
-// that handler and nothing else, because Qt cannot carry an exception through its loop.
+// that handler and nothing else, because Qt cannot carry an exception through its loop; and it
+// is told, not lost.
 template <typename Handler>
 void raiseEvent(Handler&& handler) noexcept {
     try {
         handler();
+    } catch (const std::exception& failure) {
+        traceFailedHandler(failure.what());
     } catch (...) {
+        traceFailedHandler(nullptr);
     }
 }
 

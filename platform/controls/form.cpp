@@ -37,8 +37,8 @@ void Form::setClientTwips(int width, int height) {
     setFixedSize(width / kTwipsPerPixel, height / kTwipsPerPixel);
 }
 
-void Form::setWindowState(std::int16_t state) {
-    if (state == 1) {
+void Form::setWindowStateValue(std::int16_t state) {
+    if (state == kMinimised) {
         showMinimized();
     }
 }

@@ -23,8 +23,9 @@ class Form : public QWidget {
     void setTop(float twips);
     void setClientTwips(int width, int height);
 
-    // Only 1 (minimised) is ever set.
-    void setWindowState(std::int16_t state);
+    // The window's state as the handlers set it: only kMinimised ever is.
+    static constexpr std::int16_t kMinimised = 1;
+    void setWindowStateValue(std::int16_t state);
 
     // Where the platform lets only the compositor move a window (Qt's wayland platforms), setting
     // Left and Top does nothing: this asks the compositor to move the window with the pointer

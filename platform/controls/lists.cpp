@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "platform/controls/events.h"
+#include "platform/files/files.h"
 #include "platform/fs.h"
 #include "platform/text.h"
 
@@ -20,7 +21,7 @@ bool isEnter(const QKeyEvent* event) {
 
 std::string existingDirectory(const QString& path) {
     const std::string bytes = toAnsi(path);
-    const std::string absolute = fs::isDirectory(bytes) ? fs::absoluteDirectory(bytes) : "";
+    const std::string absolute = files::isDirectory(bytes) ? fs::absoluteDirectory(bytes) : "";
     if (absolute.empty()) {
         throw ControlError("no such directory");
     }
@@ -114,7 +115,7 @@ void DirListBox::fill() {
         start = end + 1;
     }
 
-    fs::Listing listing = fs::list(path);
+    fs::Listing listing = fs::list(path, fs::Pattern(toAnsi(filePattern_)));
     subdirectories_.clear();
     for (const std::string& name : listing.subdirectories) {
         subdirectories_.push_back(fromAnsi(name));
@@ -140,7 +141,7 @@ FileListBox::FileListBox(QWidget* parent) : ListControl(parent) {
 
 void FileListBox::setPath(const QString& path) {
     const std::string directory = existingDirectory(path);
-    fill(directory, fs::list(directory).files);
+    fill(directory, fs::list(directory, fs::Pattern(toAnsi(pattern_))).files);
 }
 
 void FileListBox::setPath(const QString& path, std::vector<std::string> files) {
@@ -150,7 +151,8 @@ void FileListBox::setPath(const QString& path, std::vector<std::string> files) {
 void FileListBox::fill(const std::string& directory, std::vector<std::string> files) {
     path_ = fromAnsi(directory);
     std::vector<QString> names;
-    for (const std::string& name : fs::matching(std::move(files), toAnsi(pattern_))) {
+    names.reserve(files.size());
+    for (const std::string& name : files) {
         names.push_back(fromAnsi(name));
     }
     fs::sortNaturally(names);

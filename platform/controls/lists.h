@@ -38,7 +38,9 @@ class DirListBox : public ListControl {
     // Shows `path` and raises Change when it differs from the path shown. Throws ControlError
     // when it is not an existing directory.
     void setPath(const QString& path);
-    // The regular files of Path, as the read that filled this list found them.
+    // The regular files of Path that match the file pattern, as the read that filled this list
+    // found them: the files the file list that follows this one shows.
+    void setFilePattern(const QString& pattern) { filePattern_ = pattern; }
     const std::vector<std::string>& Files() const { return files_; }
 
   signals:
@@ -55,6 +57,7 @@ class DirListBox : public ListControl {
     std::vector<QString> chain_;           // the directory each row of the chain opens
     std::vector<QString> subdirectories_;  // the names of the rows after it, in their order
     std::vector<std::string> files_;
+    QString filePattern_ = QStringLiteral("*");
 };
 
 // The file list: the regular files of Path (and links to them) whose names match Pattern
@@ -69,8 +72,8 @@ class FileListBox : public ListControl {
     QString Path() const { return path_; }
     // Throws ControlError when `path` is not an existing directory.
     void setPath(const QString& path);
-    // The same, with `files` (the regular files of `path`, as a read just made found them) in
-    // place of a read of its own.
+    // The same, with `files` (the regular files of `path` that match Pattern, as a read just made
+    // found them) in place of a read of its own.
     void setPath(const QString& path, std::vector<std::string> files);
 
     // Every row counts and can be reached, however many there are: the old platform's 16-bit

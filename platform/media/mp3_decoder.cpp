@@ -1,6 +1,5 @@
 #include "platform/media/mp3_decoder.h"
 
-#include <fcntl.h>
 #include <mpg123.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,40 +9,14 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/files/files.h"
+
 namespace platform::media {
 namespace {
 
 // What open decodes to prove the data playable: four layer III frames. A frame header can be
 // found in data that is not audio; four frames that decode cannot.
 constexpr std::size_t kProbeFrames = 4 * 1152;
-
-// Returns a descriptor, or -1 with `error` set.
-int openRegularFile(const std::string& path, DecodeError& error) {
-    // A look at the name first spares device nodes from being opened at all; the check on the
-    // descriptor below is the one that counts, as the name may change in between.
-    struct stat named {};
-    if (stat(path.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) {
-        error = DecodeError::kNotAFile;
-        return -1;
-    }
-    int fd = -1;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        const bool missing =
-            errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG || errno == ELOOP;
-        error = missing ? DecodeError::kNotFound : DecodeError::kNotAFile;
-        return -1;
-    }
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        error = DecodeError::kNotAFile;
-        return -1;
-    }
-    return fd;
-}
 
 struct MpgDeleter {
     void operator()(mpg123_handle* mpg) const {
@@ -176,10 +149,10 @@ struct Mp3Decoder::Handle {
 std::variant<std::unique_ptr<Mp3Decoder>, DecodeError> Mp3Decoder::open(
     const std::string& path, const std::atomic<bool>& cancelled) {
     auto handle = std::make_unique<Handle>();
-    DecodeError error = DecodeError::kNotAudio;
-    handle->fd = openRegularFile(path, error);
+    files::Refusal why = files::Refusal::kNone;
+    handle->fd = files::openRegular(path, why);
     if (handle->fd < 0) {
-        return error;
+        return why == files::Refusal::kMissing ? DecodeError::kNotFound : DecodeError::kNotAFile;
     }
     // The limit that makes a file of anything but audio a quick refusal also bounds how much
     // junk may stand before the first frame.

@@ -17,7 +17,7 @@ namespace platform::media {
 
 enum class DecodeError {
     kNotFound,  // no file by that name
-    kNotAFile,  // a FIFO, a device, a folder: anything but a regular file
+    kNotAFile,  // a FIFO, a device, a folder: anything but a regular file that can be read
     kNotAudio,  // no MPEG audio that decodes
     kOutOfMemory,
 };
