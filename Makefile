@@ -15,7 +15,8 @@ run: build
 test: build
 	ctest --preset release --output-on-failure $(CTEST_ARGS)
 
-# Measures korvel against its floors and writes bench/results.md; never fails on a figure.
+# Measures korvel against its floors and writes build/release/bench/results.md; never fails on a
+# figure.
 bench: build
 	scripts/install-deps bench
 	cmake --build --preset release --target korvel-bench korvel-probe korvel-floor-window

@@ -95,6 +95,9 @@ struct FileRead {
     std::string why;  // for kFailed, for a person
 };
 
+// What is read at a time: a settings file is read in one go or a few.
+constexpr std::size_t kReadChunk = 64 * 1024;
+
 FileRead failed(std::string why) {
     FileRead read;
     read.why = std::move(why);
@@ -119,7 +122,7 @@ FileRead readFile(const char* path) {
         return read;
     }
     fstat(fd, &read.status);
-    char chunk[65536];
+    char chunk[kReadChunk];
     for (;;) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n == 0) {

@@ -25,6 +25,8 @@ constexpr unsigned kQueuedUs = 250000;
 // is going away: after this many in a row, with a pause before each, the device counts as failed.
 constexpr int kRecoveriesInARow = 8;
 constexpr auto kRecoveryPause = std::chrono::milliseconds(20);
+// The frames written at a time where the device does not tell its period: a common one.
+constexpr snd_pcm_uframes_t kPeriodWhenUntold = 1024;
 // How long the thread waits on the device before it asks it again.
 constexpr int kDeviceWaitMs = static_cast<int>(kQueuedUs / 1000);
 
@@ -57,7 +59,7 @@ class AlsaOutput final : public Output {
         snd_pcm_uframes_t buffer = 0;
         snd_pcm_uframes_t period = 0;
         snd_pcm_get_params(pcm_, &buffer, &period);
-        period_ = period > 0 ? period : 1024;
+        period_ = period > 0 ? period : kPeriodWhenUntold;
         snd_pcm_hw_params_t* params = nullptr;
         snd_pcm_hw_params_alloca(&params);
         canPause_ = snd_pcm_hw_params_current(pcm_, params) == 0 &&
@@ -366,7 +368,7 @@ class AlsaOutput final : public Output {
     const int wake_;
     Feed& feed_;
     OutputEvents events_;
-    snd_pcm_uframes_t period_ = 1024;
+    snd_pcm_uframes_t period_ = kPeriodWhenUntold;
     bool canPause_ = false;
     std::vector<Sample> piece_;
 

@@ -1,6 +1,5 @@
 #include "support/support.h"
 
-#include <lame/lame.h>
 #include <pulse/simple.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -20,6 +19,7 @@
 #include <thread>
 #include <utility>
 
+#include "data/tones/tones.h"
 #include "platform/mci.h"
 
 namespace korvel::test {
@@ -66,8 +66,9 @@ void record() {
     std::vector<std::int16_t> piece(kRate / 100);
     pa_simple* in = nullptr;
     while (!server->done) {
-        if (!in && !(in = pa_simple_new(address.c_str(), "korvel-tests", PA_STREAM_RECORD,
-                                        "out.monitor", "probe", &format, nullptr, &attr, nullptr))) {
+        if (!in &&
+            !(in = pa_simple_new(address.c_str(), "korvel-tests", PA_STREAM_RECORD, "out.monitor",
+                                 "probe", &format, nullptr, &attr, nullptr))) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             continue;
         }
@@ -178,41 +179,12 @@ constexpr double kStepPitches[] = {600, 700, 820, 960, 1120, 1310, 1530, 1790};
 constexpr int kLetterMs = 10;
 
 // An MP3 of the tone whose pitch at sample i is hz(i), its phase running on across changes.
-template <typename Pitch>
-void writeMp3(const std::string& path, std::size_t samples, int rate, Pitch hz, bool vbr = false) {
-    std::unique_ptr<lame_global_flags, int (*)(lame_global_flags*)> lame(lame_init(), lame_close);
-    lame_set_num_channels(lame.get(), 1);
-    lame_set_in_samplerate(lame.get(), rate);
-    lame_set_bWriteVbrTag(lame.get(), 0);
-    lame_set_VBR(lame.get(), vbr ? vbr_default : vbr_off);
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), fclose);
-    if (lame_init_params(lame.get()) < 0 || !file)
-        throw std::runtime_error("cannot write " + path);
-    std::vector<short> pcm(samples);
-    double phase = 0;
-    for (std::size_t i = 0; i < pcm.size(); ++i, phase += 2 * std::numbers::pi * hz(i) / rate) {
-        pcm[i] = short(16000 * std::sin(phase));
-    }
-    std::vector<unsigned char> mp3(pcm.size() * 5 / 4 + 7200);
-    int n = lame_encode_buffer(lame.get(), pcm.data(), pcm.data(), int(pcm.size()), mp3.data(),
-                               int(mp3.size()));
-    n += lame_encode_flush(lame.get(), mp3.data() + n, int(mp3.size()) - n);
-    if (std::fwrite(mp3.data(), 1, std::size_t(n), file.get()) != std::size_t(n)) {
-        throw std::runtime_error("cannot write " + path);
-    }
-}
-
 }  // namespace
-
-void writeTone(const std::string& path, double hz, double seconds, int rate, bool vbr) {
-    writeMp3(
-        path, std::size_t(seconds * rate), rate, [hz](std::size_t) { return hz; }, vbr);
-}
 
 void writeSteps(const std::string& path, const std::string& steps, int rate) {
     const std::size_t step = std::size_t(rate / 10);
-    writeMp3(path, steps.size() * step, rate,
-             [&](std::size_t i) { return kStepPitches[steps[i / step] - 'a']; });
+    tones::writeMp3(path, steps.size() * step, rate,
+                    [&](std::size_t i) { return kStepPitches[steps[i / step] - 'a']; });
 }
 
 std::string lettersOf(const std::vector<float>& mono) {

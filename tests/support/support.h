@@ -10,16 +10,15 @@
 #include <thread>
 #include <vector>
 
+#include "data/tones/tones.h"
+
 namespace korvel::test {
 
 // Pitches far enough apart that no file is ever taken for another.
 inline constexpr double kLow = 440.0, kMid = 660.0, kHigh = 990.0;
 
-// Writes an MP3 holding a sine tone of `hz` for `seconds` at `rate` samples a second, at a
-// constant bit rate or (`vbr`) a variable one without a header that would give its length;
-// throws when it cannot.
-void writeTone(const std::string& path, double hz, double seconds = 6.0, int rate = 44100,
-               bool vbr = false);
+// A sine tone of `hz`, as the samples are made (tones.h).
+using tones::writeTone;
 
 // Steps of a tenth of a second, each at the pitch of the letter it is heard as ('a' to 'h'):
 // written from letters ("abcdefgh..."), a recording is read back as letters, one for each
