@@ -21,6 +21,7 @@
 
 #include "data/tones/tones.h"
 #include "platform/mci.h"
+#include "platform/program.h"
 
 namespace korvel::test {
 namespace {
@@ -86,10 +87,8 @@ void record() {
         pa_simple_free(in);
 }
 
-}  // namespace
-
 // From the rising zero crossings of all of `s`; 0 for silence or fewer than three.
-static double pitchIn(const std::vector<float>& s) {
+double pitchIn(const std::vector<float>& s) {
     if (rms(s) < kSilence)
         return 0;
     std::size_t first = 0, last = 0, rises = 0;
@@ -101,9 +100,31 @@ static double pitchIn(const std::vector<float>& s) {
     return rises < 3 ? 0 : double(rises - 1) * kRate / double(last - first);
 }
 
+// The pitch of the newest 100 ms.
 double pitchOf(const std::vector<float>& s) {
     return s.size() < kWindow ? 0 : pitchIn({s.end() - kWindow, s.end()});
 }
+
+constexpr double kStepPitches[] = {600, 700, 820, 960, 1120, 1310, 1530, 1790};
+
+std::string lettersOf(const std::vector<float>& mono) {
+    constexpr std::size_t kLetter = kRate / 100;  // 10 ms
+    std::string letters;
+    for (std::size_t at = 0; at + kLetter <= mono.size(); at += kLetter) {
+        const std::vector<float> window(mono.begin() + std::ptrdiff_t(at),
+                                        mono.begin() + std::ptrdiff_t(at + kLetter));
+        const double hz = pitchIn(window);
+        char letter = rms(window) < kSilence ? '.' : '?';
+        for (int p = 0; p < 8 && hz > 0; ++p) {
+            if (std::abs(hz - kStepPitches[p]) < kStepPitches[p] * 0.03)
+                letter = char('a' + p);
+        }
+        letters += letter;
+    }
+    return letters;
+}
+
+}  // namespace
 
 void startSoundServer() {
     if (!server) {
@@ -117,7 +138,7 @@ void startSoundServer() {
             server->done = true;
             if (server->recorder.joinable())
                 server->recorder.join();
-            stopSoundServer();
+            signalSoundServer(SIGTERM);
             delete std::exchange(server, nullptr);
         });
     }
@@ -143,26 +164,67 @@ void startSoundServer() {
     // The server listens as soon as its socket is there.
     for (int i = 0; i < 500 && !std::filesystem::exists(socketPath); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!std::filesystem::exists(socketPath))
+        throw std::runtime_error("the private sound server did not start");
     if (!server->recorder.joinable())
         server->recorder = std::thread(record);
-}
-
-void stopSoundServer() {
-    if (server && server->pid > 0) {
-        kill(server->pid, SIGTERM);
-        waitpid(server->pid, nullptr, 0);
-        server->pid = -1;
-    }
 }
 
 void signalSoundServer(int signal) {
     if (server && server->pid > 0) {
         kill(server->pid, signal);
-        if (signal == SIGKILL) {
+        if (signal == SIGKILL || signal == SIGTERM) {
             waitpid(server->pid, nullptr, 0);
             server->pid = -1;
         }
     }
+}
+
+void startSessionBus() {
+    static const bool started = [] {
+        int out[2];
+        if (pipe(out) != 0)
+            return false;
+        if (fork() == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            dup2(out[1], STDOUT_FILENO);
+            execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1",
+                   nullptr);
+            _exit(127);
+        }
+        close(out[1]);
+        char address[512] = {};
+        const ssize_t n = read(out[0], address, sizeof address - 1);
+        close(out[0]);
+        if (n <= 1)
+            return false;
+        address[n - 1] = '\0';  // the line break
+        return setenv("DBUS_SESSION_BUS_ADDRESS", address, 1) == 0;
+    }();
+    if (!started)
+        throw std::runtime_error("the private session bus did not start");
+}
+
+ScopedEnv::ScopedEnv(std::initializer_list<std::pair<const char*, std::string>> values) {
+    for (const auto& [name, value] : values) {
+        const char* before = getenv(name);
+        saved_.push_back({name, before ? std::optional<std::string>(before) : std::nullopt});
+        setenv(name, value.c_str(), 1);
+    }
+}
+
+ScopedEnv::~ScopedEnv() {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
+        it->second ? setenv(it->first.c_str(), it->second->c_str(), 1)
+                   : unsetenv(it->first.c_str());
+}
+
+ProgramDirectory::ProgramDirectory() {
+    platform::setProgramDirectoryForTesting(path());
+}
+
+ProgramDirectory::~ProgramDirectory() {
+    platform::setProgramDirectoryForTesting(std::nullopt);
 }
 
 std::uint32_t send(const std::string& command) {
@@ -173,35 +235,10 @@ long entriesIn(const std::string& directory) {
     return std::distance(std::filesystem::directory_iterator(directory), {});
 }
 
-namespace {
-
-constexpr double kStepPitches[] = {600, 700, 820, 960, 1120, 1310, 1530, 1790};
-constexpr int kLetterMs = 10;
-
-// An MP3 of the tone whose pitch at sample i is hz(i), its phase running on across changes.
-}  // namespace
-
 void writeSteps(const std::string& path, const std::string& steps, int rate) {
     const std::size_t step = std::size_t(rate / 10);
     tones::writeMp3(path, steps.size() * step, rate,
                     [&](std::size_t i) { return kStepPitches[steps[i / step] - 'a']; });
-}
-
-std::string lettersOf(const std::vector<float>& mono) {
-    constexpr std::size_t kWindow = kRate * kLetterMs / 1000;
-    std::string letters;
-    for (std::size_t at = 0; at + kWindow <= mono.size(); at += kWindow) {
-        const std::vector<float> window(mono.begin() + std::ptrdiff_t(at),
-                                        mono.begin() + std::ptrdiff_t(at + kWindow));
-        const double hz = pitchIn(window);
-        char letter = rms(window) < kSilence ? '.' : '?';
-        for (int p = 0; p < 8 && hz > 0; ++p) {
-            if (std::abs(hz - kStepPitches[p]) < kStepPitches[p] * 0.03)
-                letter = char('a' + p);
-        }
-        letters += letter;
-    }
-    return letters;
 }
 
 std::string stepsIn(const std::string& letters) {
@@ -243,19 +280,16 @@ std::string stepsIn(const std::string& letters) {
     return heard;
 }
 
-ThroughAlsa::ThroughAlsa(const std::string& pulse)
-    : savedPulse(getenv("PULSE_SERVER")), savedAlsa(getenv("ALSA_CONFIG_PATH")) {
+ThroughAlsa::ThroughAlsa(const std::string& pulse) {
     const std::string config = server->dir / "alsa-pulse.conf";
-    std::ofstream(config) << "pcm.!default { type pulse server \"" << savedPulse << "\" }\n";
+    if (!(std::ofstream(config) << "pcm.!default { type pulse server \"unix:"
+                                << server->dir / "socket"
+                                << "\" }\n"))
+        throw std::runtime_error("cannot write " + config);
     signalSoundServer(SIGKILL);
     startSoundServer();
-    setenv("PULSE_SERVER", pulse.c_str(), 1);
-    setenv("ALSA_CONFIG_PATH", config.c_str(), 1);
-}
-
-ThroughAlsa::~ThroughAlsa() {
-    setenv("PULSE_SERVER", savedPulse.c_str(), 1);
-    setenv("ALSA_CONFIG_PATH", savedAlsa.c_str(), 1);
+    env_.emplace(std::initializer_list<std::pair<const char*, std::string>>{
+        {"PULSE_SERVER", pulse}, {"ALSA_CONFIG_PATH", config}});
 }
 
 SilentServer::SilentServer() : path(server->dir / "silent"), fd(socket(AF_UNIX, SOCK_STREAM, 0)) {
@@ -281,7 +315,8 @@ double cpuSeconds() {
 
 // The sink renders in short pieces once the recording has had its first.
 std::uint64_t Probe::mark() {
-    within3s([] { return frames() > 0; });
+    if (!within3s([] { return frames() > 0; }))
+        throw std::runtime_error("the private sound server is not heard");
     return frames();
 }
 
@@ -307,20 +342,6 @@ bool Probe::quiet() {
         const std::vector<float> heard = since(mark);
         return heard.size() >= kWindow && rms({heard.end() - kWindow, heard.end()}) < kSilence;
     });
-}
-
-bool Probe::startsWith(double hz) {
-    const std::uint64_t mark = Probe::mark();
-    double first = 0;
-    within3s([&] {
-        const std::vector<float> s = since(mark);
-        for (std::size_t i = 0; first == 0 && i + 2 * kWindow <= s.size(); i += kWindow / 4) {
-            if (rms({s.begin() + i, s.begin() + i + kWindow}) >= kSilence)
-                first = pitchOf({s.begin() + i + kWindow / 2, s.begin() + i + 2 * kWindow});
-        }
-        return first != 0;
-    });
-    return std::abs(first - hz) < hz * 0.03;
 }
 
 std::string Probe::letters(int ms) {

@@ -1,13 +1,13 @@
 #pragma once
 
 #include <QTemporaryDir>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <mutex>
+#include <initializer_list>
+#include <optional>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
 #include "data/tones/tones.h"
@@ -25,32 +25,44 @@ using tones::writeTone;
 // 10 ms, with '.' for silence and '?' for anything else. What is heard dropped, doubled,
 // reordered, too fast or too slow reads differently.
 void writeSteps(const std::string& path, const std::string& steps, int rate = 44100);
-std::string lettersOf(const std::vector<float>& mono);
 // The steps heard in `letters`, in order, silence and the odd letters where two steps meet left
 // out: each step as its letter when it was heard whole (80 to 120 ms: a pause may hear again the
 // little the server had rendered, and takes back), in capitals when not.
 std::string stepsIn(const std::string& letters);
 
-// The pitch of the newest 100 ms of mono audio at 44100 Hz, from its rising zero crossings; 0
-// for silence.
-double pitchOf(const std::vector<float>& samples);
-
 // A PulseAudio server of this process's own, with one null sink, so that what plays is heard by
 // a Probe and by no one else, on any machine. Started by every test program before its tests
 // run (PULSE_SERVER names it), and ended with the program. ALSA is pointed at no device, so
-// that while the server is stopped nothing at all can play.
+// that while the server is stopped nothing at all can play. Throws when it does not start.
 void startSoundServer();
-void stopSoundServer();
 // Sends `signal` to the sound server: SIGSTOP makes it silent, SIGCONT wakes it, SIGKILL ends it.
 void signalSoundServer(int signal);
+// A session bus of this process's own (DBUS_SESSION_BUS_ADDRESS names it), for as long as the
+// program runs; called before anything connects to a session bus. Throws when it does not start.
+void startSessionBus();
+
+// Environment variables set until destroyed, and then put back as they were, also when a test
+// ends early.
+class ScopedEnv {
+  public:
+    ScopedEnv(std::initializer_list<std::pair<const char*, std::string>> values);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
 
 // Until destroyed, the player's own connection to a sound server points at `pulse` (nowhere by
 // default) and ALSA's default device is the pulse plugin aimed at the private sound server. The
 // server is started anew first, so that no connection made before is left to play on.
-struct ThroughAlsa {
+class ThroughAlsa {
+  public:
     explicit ThroughAlsa(const std::string& pulse = "/nonexistent");
-    ~ThroughAlsa();
-    std::string savedPulse, savedAlsa;
+
+  private:
+    std::optional<ScopedEnv> env_;
 };
 
 // A sound server that takes every connection and never answers.
@@ -93,23 +105,27 @@ struct TempDir : QTemporaryDir {
     std::string operator/(const std::string& name) const { return path() + "/" + name; }
 };
 
+// A folder that stands for the program's own until destroyed, so that settings written by one
+// test never reach another.
+struct ProgramDirectory : TempDir {
+    ProgramDirectory();
+    ~ProgramDirectory();
+};
+
 // What the private sound server plays, as a recording of its sink hears it: what would reach
 // the speakers. It flows in real time, silent when nothing plays. Each question is about sound
 // that is heard after it is asked, so what was heard before a command never answers for what is
 // heard after it; the first question waits for the recording's first piece, from when on every
-// sound is heard as it plays.
+// sound is heard as it plays, and throws when none comes.
 class Probe {
   public:
     // Waits up to three seconds for the newest 100 ms to be a tone within 3% of `hz`.
     bool tone(double hz);
     // Waits up to three seconds until nothing is heard: silent output, or none at all.
     bool quiet();
-    // Waits up to three seconds for sound, and tells whether it begins with a tone within 3% of
-    // `hz`: what is heard first, not what is heard by and by.
-    bool startsWith(double hz);
     // Listens for `ms` and tells whether all of it was silent.
     bool silentFor(int ms);
-    // Listens to `ms` of sound and gives what was heard as letters (lettersOf).
+    // Listens to `ms` of sound and gives what was heard as letters (see writeSteps).
     std::string letters(int ms);
 
   private:
