@@ -1,17 +1,14 @@
 # The desktop's media controls: playerctl drives the player, and a real click on the pause
 # label shows that its caption followed the bus, as the bus follows the click.
 source "$(dirname "$0")/desktop_lib.sh"
-bus_get() {
-    dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.korvel /org/mpris/MediaPlayer2 \
-        org.freedesktop.DBus.Properties.Get string:org.mpris.MediaPlayer2.Player "string:$1"
-}
 click_pause_label() { xdotool search --sync --name Brisanova mousemove --window %1 60 120 click 1; }
 
-mkdir music/other
 ./korvel "music/01 A4 440 Hz.mp3" 2>err & pid=$!
 await Playing status
+for _ in $(seq 50); do length=$(ctl metadata mpris:length) && break; sleep 0.1; done
+((length > 4950000 && length < 5100000))  # the scan's exact length, five seconds
 ctl -F status >follow &
-until [ -s follow ]; do sleep 0.1; done
+for _ in $(seq 50); do [ -s follow ] && break; sleep 0.1; done; [ -s follow ]
 ctl pause
 await Paused status
 click_pause_label
@@ -24,20 +21,10 @@ ctl volume 0
 await 0.000000 volume
 ctl next
 await "02 E5 660 Hz" metadata xesam:title
-# Another folder, chosen with the keys in the directory list while the file plays: the file is
-# still the current track, and with no file selected there, stop and pause, as their labels
-# would, leave the sound alone.
-xdotool search --sync --name Brisanova mousemove --window %1 200 40 click 1 && xdotool key End Return
-for _ in $(seq 50); do bus_get CanGoNext | grep -q "boolean false" && break; sleep 0.1; done
-bus Player.Stop
-bus Player.Pause
-sleep 0.3
-[ "$(ctl status)" = Playing ]
-[ "$(ctl metadata xesam:title)" = "02 E5 660 Hz" ]
 await Stopped status # played to its end
 printf '%s\n' Playing Paused Playing Paused Playing Paused Playing Stopped | diff - follow
 quit
-grep -qx "path=$dir/music/other" korvel.ini
+grep -qx "path=$dir/music" korvel.ini
 [ ! -s err ]  # the player printed nothing
 # A sound server that stops answering holds nothing up: Quit still saves and ends with status 0.
 # Killed while a file plays, the status reads Stopped, and why is said in one line.

@@ -50,11 +50,14 @@ await "file://$dir/real/y.mp3" metadata xesam:url
 quit
 grep -qx "path=$dir/real" korvel.ini
 
-# SIGTERM, as a session's end sends it: the player saves and exits with status 0.
-./korvel "file://$dir/other" & pid=$!
-await Stopped status
-kill -TERM $pid && wait $pid; pid=
-grep -qx "path=$dir/other" korvel.ini
+# SIGTERM, SIGINT and SIGHUP, as a session's end sends them: the player saves, exits with 0.
+for signal in TERM INT HUP; do
+    rm -f korvel.ini
+    ./korvel "file://$dir/other" & pid=$!
+    await Stopped status
+    kill -$signal $pid; wait $pid; pid=
+    grep -qx "path=$dir/other" korvel.ini
+done
 
 # Started with few descriptors, the player refuses in one line with status 1, or runs, and then a
 # SIGTERM (once its handler is in place, or the start has ended) saves and ends it.
@@ -76,5 +79,5 @@ was=$(stat -c %i:%s:%Y korvel.ini)
 SECONDS=0; ./korvel 2>err & pid=$!
 await Stopped status
 ((SECONDS < 5 && $(sed -n 's/^VmHWM:\s*//p' /proc/$pid/status | cut -d' ' -f1) < 1 << 18))
-kill -TERM $pid && wait $pid; pid=
+kill -TERM $pid; wait $pid; pid=
 [ "$(stat -c %i:%s:%Y korvel.ini):$(wc -l <err)" = "$was:1" ] && grep -q "korvel.ini: it is over 1 MiB" err

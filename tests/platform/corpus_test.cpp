@@ -15,13 +15,14 @@ namespace fs = std::filesystem;
 
 // Opens, plays a little of and closes one file; the result of the open.
 MCIERROR openPlayClose(const std::string& path) {
-    const MCIERROR opened =
-        send("open " + platform::encodeShortPath(path) + " type mpegvideo alias corpus");
+    const MCIERROR opened = send("open " + platform::encodeShortPath(path) + " type mpegvideo alias corpus");
     if (opened == 0) {
         EXPECT_EQ(send("play corpus"), 0u);
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        EXPECT_EQ(send("pause corpus") == 0,
-                  send("resume corpus") == 0);  // at its end, both refuse
+        // At its end, both refuse: it is stopped.
+        const MCIERROR paused = send("pause corpus");
+        EXPECT_TRUE(paused == 0 || paused == platform::mci::kNonapplicableFunction) << paused;
+        EXPECT_EQ(send("resume corpus"), paused);
         EXPECT_EQ(send("close corpus"), 0u);
     }
     return opened;
@@ -31,10 +32,8 @@ TEST(Corpus, EveryFilePlaysOrIsRefusedQuietlyAndNothingLeaks) {
     TempDir dir;
     std::vector<std::string> copies;
     for (const auto& entry : fs::directory_iterator(KORVEL_TEST_CORPUS)) {
-        if (entry.path().extension() != ".md") {
-            copies.push_back(dir / (entry.path().filename().string() + " copy.mp3"));
-            fs::copy_file(entry.path(), copies.back());
-        }
+        copies.push_back(dir / (entry.path().filename().string() + " copy.mp3"));
+        ASSERT_TRUE(fs::copy_file(entry.path(), copies.back()));
     }
     ASSERT_GE(copies.size(), 20u);
     int played = 0;

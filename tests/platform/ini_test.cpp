@@ -29,8 +29,7 @@ std::string readBytes(const std::string& path) {
 // missing terminator or a count that includes the terminator shows.
 std::string readValue(const std::string& file, const char* key, std::uint32_t size = 4096) {
     std::vector<char> buffer(size + 1, 'X');
-    const std::uint32_t n =
-        GetPrivateProfileStringA("korvel", key, "<default>", buffer.data(), size, file.c_str());
+    const std::uint32_t n = GetPrivateProfileStringA("korvel", key, "<default>", buffer.data(), size, file.c_str());
     EXPECT_EQ(buffer[size], 'X') << "wrote past the buffer";
     EXPECT_TRUE(size == 0 ? n == 0 : n < size && buffer[n] == '\0') << n;
     return std::string(buffer.data(), std::min(n, size));
@@ -43,6 +42,7 @@ TEST(Ini, ReadsWhatWindowsWould) {
         {"[korvel]\n  path \t=  /my music \t\n", 4096, "/my music"},
         {"[korvel]\npath=\"/my music\"\n", 4096, "/my music"},
         {"[korvel]\r\nx=1\r\npath=/m\r\n", 4096, "/m"},
+        {"\xEF\xBB\xBF[korvel]\npath=/m\n", 4096, "/m"},  // a byte order mark
         {"[korvel]\npath=/first\nPATH=/second\n", 4096, "/first"},
         {"", 4096, "<default>"},  // no file
         {"[korvel]\nx=/o\n", 4096, "<default>"},
@@ -57,8 +57,7 @@ TEST(Ini, ReadsWhatWindowsWould) {
     for (const auto& [contents, size, expected] : rows) {
         SCOPED_TRACE(contents.substr(0, 80));
         TempDir dir;
-        if (!contents.empty())
-            writeBytes(dir / "korvel.ini", contents);
+        if (!contents.empty()) writeBytes(dir / "korvel.ini", contents);
         EXPECT_EQ(readValue(dir / "korvel.ini", "path", size), expected);
     }
 }
@@ -74,16 +73,27 @@ TEST(Ini, WritesChangeOnlyWhatTheyMust) {
         {busy.c_str(), "size", head + "  PATH \t=  /old  \ncolour=blue\nsize=/new\n\n[last]\nx=1"},
         {"[a]\r\nx=1\r\n", "path", "[a]\r\nx=1\r\n\r\n[korvel]\r\npath=/new\r\n"},
         {"[korvel]\r\npath=/1\r\npath=/2\r\n", "path", "[korvel]\r\npath=/new\r\npath=/2\r\n"},
+        {"\xEF\xBB\xBF[korvel]\npath=/old\n", "path", "\xEF\xBB\xBF[korvel]\npath=/new\n"},
     };
+    // A new file is made as any file is (the umask decides); a file replaced keeps its mode and,
+    // where root edits it, its owner.
+    const mode_t mask = umask(0);
+    umask(mask);
+    const uid_t owner = geteuid() == 0 ? 65534 : geteuid();
     for (const auto& [before, key, after] : rows) {
         SCOPED_TRACE(before ? before : "no file");
         TempDir dir;
-        if (before)
-            writeBytes(dir / "korvel.ini", before);
-        EXPECT_NE(
-            WritePrivateProfileStringA("korvel", key.c_str(), "/new", (dir / "korvel.ini").c_str()),
-            0);
-        EXPECT_EQ(readBytes(dir / "korvel.ini"), after);
+        const std::string file = dir / "korvel.ini";
+        if (before) {
+            writeBytes(file, before);
+            ASSERT_EQ(chmod(file.c_str(), 0640) | chown(file.c_str(), owner, owner), 0);
+        }
+        EXPECT_NE(WritePrivateProfileStringA("korvel", key.c_str(), "/new", file.c_str()), 0);
+        EXPECT_EQ(readBytes(file), after);
+        struct stat made {};
+        ASSERT_EQ(stat(file.c_str(), &made), 0);
+        EXPECT_EQ(made.st_mode & 0777, before ? 0640 : 0666 & ~mask);
+        EXPECT_EQ(made.st_uid, before ? owner : geteuid());
     }
 }
 
@@ -91,9 +101,8 @@ TEST(Ini, ValuesReadBackUnchangedAndLineBreaksAreRefused) {
     TempDir dir;
     const std::string file = dir / "korvel.ini";
     for (const std::string& value :
-         {std::string("  lead"), std::string("trail\t "), std::string("\"quoted\""),
-          std::string("/a=b ; c # d"), std::string("/m\xFF\xFE\x80/x"),
-          "/" + std::string(299, 'w')}) {
+         {std::string("  lead"), std::string("trail\t "), std::string("\"quoted\""), std::string("/a=b ; c # d"),
+          std::string("/m\xFF\xFE\x80/x"), "/" + std::string(299, 'w')}) {
         EXPECT_NE(WritePrivateProfileStringA("korvel", "path", value.c_str(), file.c_str()), 0);
         EXPECT_EQ(readValue(file, "path"), value);
     }
@@ -124,8 +133,7 @@ TEST(Ini, TheFileIsReplacedWholeOrNotAtAll) {
     small.rlim_cur = 24;
     signal(SIGXFSZ, SIG_IGN);
     setrlimit(RLIMIT_FSIZE, &small);
-    const int ok =
-        WritePrivateProfileStringA("korvel", "path", std::string(300, 'x').c_str(), file.c_str());
+    const int ok = WritePrivateProfileStringA("korvel", "path", std::string(300, 'x').c_str(), file.c_str());
     setrlimit(RLIMIT_FSIZE, &saved);
     EXPECT_EQ(ok, 0);
     EXPECT_EQ(readBytes(file), "[korvel]\npath=/new\n");

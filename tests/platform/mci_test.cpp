@@ -69,33 +69,37 @@ TEST_F(MciTest, EachCommandInEachState) {
     const std::vector<std::tuple<std::string, MCIERROR, Heard>> steps = {
         {"pause tone", mci::kNonapplicableFunction, Quiet},
         {"resume tone", mci::kNonapplicableFunction, Quiet},
+        {"stop tone", mci::kNoError, Quiet},
         {"PLAY tone", mci::kNoError, Tone},
+        {"play tone", mci::kNoError, Tone},
+        {"resume tone", mci::kNoError, Tone},
         {"Pause TONE", mci::kNoError, Quiet},
+        {"pause tone", mci::kNoError, Quiet},
         {"RESUME tOnE", mci::kNoError, Tone},
         {"  stop \t tone ", mci::kNoError, Quiet},
+        {"stop tone", mci::kNoError, Quiet},
         {"resume tone", mci::kNonapplicableFunction, Quiet},
         {"SET Tone AUDIO ALL OFF", mci::kNoError, Quiet},
         {"\tplay  tone", mci::kNoError, Silent},
         {"set tone audio all on", mci::kNoError, Tone},
         {"close tone", mci::kNoError, Quiet},
         {"play tone", mci::kInvalidDeviceName, Quiet},
+        {"pause tone", mci::kInvalidDeviceName, Quiet},
+        {"set tone audio all on", mci::kInvalidDeviceName, Quiet},
+        {"close all", mci::kNoError, Quiet},
     };
     for (const bool alsa : {false, true}) {
         SCOPED_TRACE(alsa ? "ALSA" : "sound server");
         std::optional<ThroughAlsa> through;
-        if (alsa)
-            through.emplace();
+        if (alsa) through.emplace();
         ASSERT_TRUE(probe.quiet());
-        ASSERT_EQ(send("  OPEN " + platform::encodeShortPath(dir / "low.mp3") +
-                       "\tTYPE MpegVideo ALIAS Tone"),
+        ASSERT_EQ(send("  OPEN " + platform::encodeShortPath(dir / "low.mp3") + "\tTYPE MpegVideo ALIAS Tone"),
                   mci::kNoError);
         EXPECT_TRUE(probe.quiet()) << "an opened device is stopped";
         for (const auto& [command, result, heard] : steps) {
             SCOPED_TRACE(command);
             EXPECT_EQ(send(command), result);
-            EXPECT_TRUE(heard == Tone    ? probe.tone(kLow)
-                        : heard == Quiet ? probe.quiet()
-                                         : probe.silentFor(400));
+            EXPECT_TRUE(heard == Tone ? probe.tone(kLow) : heard == Quiet ? probe.quiet() : probe.silentFor(400));
         }
         // The clauses may come in either order, and a new device is not muted by an old one.
         ASSERT_EQ(send("open " + platform::encodeShortPath(high) + " alias x type mpegvideo"), 0u);
@@ -110,23 +114,16 @@ TEST_F(MciTest, EachCommandInEachState) {
 // from the first. On both outputs.
 TEST_F(MciTest, EveryStepIsHeardOnceAndInOrder) {
     writeSteps(dir / "steps.mp3", "abcdef");
-    const std::vector<
-        std::tuple<const char*, std::vector<std::pair<int, const char*>>, const char*>>
-        rows = {
-            {"paused and resumed",
-             {{0, "play tone"}, {350, "pause tone"}, {400, "resume tone"}},
-             "abcdef"},
-            {"played again and resumed while playing",
-             {{0, "play tone"}, {250, "play tone"}, {250, "resume tone"}},
-             "abcdef"},
-            {"stopped and played",
-             {{0, "play tone"}, {350, "stop tone"}, {300, "play tone"}},
-             "abc[dD]?abcdef"},
-        };
+    const std::vector<std::tuple<const char*, std::vector<std::pair<int, const char*>>, const char*>> rows = {
+        {"paused and resumed", {{0, "play tone"}, {350, "pause tone"}, {400, "resume tone"}}, "abcdef"},
+        {"played again and resumed while playing",
+         {{0, "play tone"}, {250, "play tone"}, {250, "resume tone"}},
+         "abcdef"},
+        {"stopped and played", {{0, "play tone"}, {350, "stop tone"}, {300, "play tone"}}, "abc[dD]?abcdef"},
+    };
     for (const bool alsa : {false, true}) {
         std::optional<ThroughAlsa> through;
-        if (alsa)
-            through.emplace();
+        if (alsa) through.emplace();
         ASSERT_TRUE(probe.quiet());
         for (const auto& [what, commands, heard] : rows) {
             SCOPED_TRACE(std::string(alsa ? "ALSA, " : "sound server, ") + what);
@@ -177,8 +174,8 @@ TEST_F(MciTest, NoCommandWaitsForTheDecoder) {
         ASSERT_TRUE(file.seekp(64 << 20, std::ios::cur) << bytesOf(dir / "first.mp3"));
     }
     ASSERT_EQ(send(openCommand(dir / "hole.mp3")), mci::kNoError);
-    for (const char* command : {"play tone", "pause tone", "resume tone", "stop tone", "play tone",
-                                "set tone audio all off", "close tone"}) {
+    for (const char* command :
+         {"play tone", "pause tone", "resume tone", "stop tone", "play tone", "set tone audio all off", "close tone"}) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         EXPECT_LT(msTaken([&] { EXPECT_EQ(send(command), mci::kNoError); }), 50.0) << command;
     }
@@ -191,8 +188,7 @@ TEST_F(MciTest, TheLengthIsExact) {
     writeTone(dir / "vbr.mp3", kLow, 12.0, 44100, /*vbr=*/true);
     // An ID3v2.4 tag of 5 MB: its size in four bytes of seven bits each, then padding.
     const std::string tag = std::string("ID3\x04\0\0\x02\x40\0\0", 10) + std::string(5 << 20, '\0');
-    ASSERT_TRUE(std::ofstream(dir / "tagged.mp3", std::ios::binary)
-                << tag << bytesOf(dir / "tone.mp3"));
+    ASSERT_TRUE(std::ofstream(dir / "tagged.mp3", std::ios::binary) << tag << bytesOf(dir / "tone.mp3"));
     for (const auto& [name, seconds] : {std::pair{"tagged.mp3", 6.0}, {"vbr.mp3", 12.0}}) {
         SCOPED_TRACE(name);
         ASSERT_EQ(send(openCommand(dir / name)), mci::kNoError);
@@ -215,8 +211,7 @@ TEST_F(MciTest, ThePositionIsWhatWasHeard) {
     EXPECT_EQ(send("play tone"), mci::kNoError);
     ASSERT_TRUE(probe.tone(kLow));
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
-    const double played =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double played = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_NEAR(position(), played, 0.15);
     EXPECT_EQ(send("pause tone"), mci::kNoError);
     const double paused = position();
@@ -260,7 +255,16 @@ TEST(MciCommand, EachShapeEarnsItsError) {
         {"OPEN x ALIAS a TYPE MPEGVIDEO", 0, 0},
         {"play", m::kMissingDeviceName, 0},
         {"play a b", 0, m::kUnrecognizedKeyword},
+        {"pause a b", 0, m::kUnrecognizedKeyword},
+        {"resume a b", 0, m::kUnrecognizedKeyword},
+        {"stop a b", 0, m::kUnrecognizedKeyword},
+        {"close a b", 0, m::kUnrecognizedKeyword},
+        {"resume", m::kMissingDeviceName, 0},
+        {"close", m::kMissingDeviceName, 0},
+        {"set", m::kMissingDeviceName, 0},
         {"close all now", 0, m::kUnrecognizedKeyword},
+        {"set a video all off", 0, m::kUnrecognizedKeyword},
+        {"set a audio all maybe", 0, m::kUnrecognizedKeyword},
         {"set a audio all", 0, m::kUnrecognizedKeyword},
         {"set a audio some off", 0, m::kUnrecognizedKeyword},
         {"set a audio all off now", 0, m::kUnrecognizedKeyword},
@@ -270,9 +274,7 @@ TEST(MciCommand, EachShapeEarnsItsError) {
         SCOPED_TRACE("\"" + text + "\"");
         const m::Command command = m::parseCommand(text);
         EXPECT_EQ(command.error, error);
-        if (error == 0) {
-            EXPECT_EQ(command.malformed, malformed);
-        }
+        if (error == 0) { EXPECT_EQ(command.malformed, malformed); }
     }
 }
 

@@ -29,6 +29,13 @@ TEST(Text, BytesDecodeToTheirCharactersOrEscapesAndEncodeBack) {
         {"\xED\xA0\x80", units({0xDCED, 0xDCA0, 0xDC80})},  // an encoded surrogate
         {"a\xE2\x82", units({u'a', 0xDCE2, 0xDC82})},       // cut at the end
         {"\xC3\xC3\xA9", units({0xDCC3, 0xE9})},            // valid after a broken lead
+        // Each boundary of the encoding: the last and first of each length, the last code point.
+        {"\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80", units({0x7F, 0x80, 0x7FF, 0x800})},
+        {"\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", units({0xFFFF, 0xD800, 0xDC00, 0xDBFF, 0xDFFF})},
+        {"\xE0\x9F\xBF", units({0xDCE0, 0xDC9F, 0xDCBF})},              // overlong, three bytes
+        {"\xF0\x8F\xBF\xBF", units({0xDCF0, 0xDC8F, 0xDCBF, 0xDCBF})},  // overlong, four
+        {"\xF4\x90\x80\x80", units({0xDCF4, 0xDC90, 0xDC80, 0xDC80})},  // past U+10FFFF
+        {"\xF5\x80\xC1\xBF", units({0xDCF5, 0xDC80, 0xDCC1, 0xDCBF})},  // leads never valid
     };
     for (const auto& [ansi, wide] : rows) {
         EXPECT_EQ(platform::fromAnsi(ansi), wide) << ansi;
@@ -49,9 +56,7 @@ TEST(Text, NamesArePrintedOnOneLineWithControlsEscaped) {
          "\\xc2\\x9b2J\xC2\xA0"},         // C1 CSI; a no-break space stays
         {"caf\xE9\\n", "caf\\xe9\\\\n"},  // a lone byte; a backslash cannot fake an escape
     };
-    for (const auto& [name, shown] : rows) {
-        EXPECT_EQ(platform::printable(name), shown) << name;
-    }
+    for (const auto& [name, shown] : rows) { EXPECT_EQ(platform::printable(name), shown) << name; }
 }
 
 // A name ending in "/" is made as a directory, any other as a file.
@@ -67,8 +72,8 @@ void make(const TempDir& dir, const std::vector<std::string>& entries) {
 TEST(ShortPath, ResolutionFindsTheFileOrNothing) {
     TempDir dir;
     // "a\b" is a file and "m\n" a directory, but the files lie under "a"/"b" and "m"/"n".
-    make(dir, {"a\\b", "a/", "a/b/", "a/b/c.mp3", "m\\n/", "m/", "m/n/", "m/n/o.mp3", "p\\q.mp3",
-               "p/", "p/q.mp3", "x y/", "x y/\"q\" it's %41.mp3", "x y/alias \xFF.mp3"});
+    make(dir, {"a\\b", "a/", "a/b/", "a/b/c.mp3", "m\\n/", "m/", "m/n/", "m/n/o.mp3", "p\\q.mp3", "p/", "p/q.mp3",
+               "x y/", "x y/\"q\" it's %41.mp3", "x y/alias \xFF.mp3"});
     // clang-format off
     const std::vector<std::pair<std::string, std::optional<std::string>>> rows = {
         {"\\a\\b\\c.mp3", "/a/b/c.mp3"},          {"\\m\\n\\o.mp3", "/m/n/o.mp3"},
@@ -81,14 +86,12 @@ TEST(ShortPath, ResolutionFindsTheFileOrNothing) {
     for (const auto& [longPath, expected] : rows) {
         SCOPED_TRACE(longPath);
         const std::string path = dir.path() + longPath;
-        EXPECT_EQ(platform::resolveWindowsPath(path),
-                  expected ? std::optional(dir.path() + *expected) : std::nullopt);
+        EXPECT_EQ(platform::resolveWindowsPath(path), expected ? std::optional(dir.path() + *expected) : std::nullopt);
         std::vector<char> buffer(4096);
         const auto n = GetShortPathNameA(path.c_str(), buffer.data(), 4096);
         const std::string shortPath(buffer.data(), n);
         EXPECT_EQ(shortPath.find_first_of(" \"'\\"), std::string::npos);
-        EXPECT_EQ(platform::decodeShortPath(shortPath).value_or(""),
-                  expected ? dir.path() + *expected : "");
+        EXPECT_EQ(platform::decodeShortPath(shortPath).value_or(""), expected ? dir.path() + *expected : "");
     }
 }
 
@@ -103,33 +106,47 @@ TEST(ShortPath, MalformedFormsAreRefused) {
 // match, links by what they lead to, hidden names.
 TEST(Listing, FilesAndSubdirectoriesAsTheListsShowThem) {
     TempDir dir;
-    make(dir, {"song.mp3", "LOUD.MP3", "Mixed.Mp3", "\xFF.mp3", "\xC3\x89t\xC3\xA9.MP3", "a.mp3x",
-               "a.mp", "mp3", "amp3", "a.mp3.bak", ".mp3", ".hidden.mp3", "album/", "x.mp3/",
-               ".hidden dir/"});
-    symlink("song.mp3", (dir / "link.mp3").c_str());
-    symlink("song.mp3", (dir / "song link").c_str());
-    symlink("a.mp3x", (dir / "to a.mp3x.mp3").c_str());  // the name, not the target, is matched
-    symlink("album", (dir / "dir link.mp3").c_str());
-    symlink("gone", (dir / "dangling.mp3").c_str());
-    mkfifo((dir / "fifo.mp3").c_str(), 0644);
+    make(dir, {"song.mp3", "LOUD.MP3", "Mixed.Mp3", "\xFF.mp3", "\xC3\x89t\xC3\xA9.MP3", "a.mp3x", "a.mp", "mp3",
+               "amp3", "a.mp3.bak", ".mp3", ".hidden.mp3", "album/", "x.mp3/", ".hidden dir/"});
+    ASSERT_EQ(symlink("song.mp3", (dir / "link.mp3").c_str()) | symlink("song.mp3", (dir / "song link").c_str()) |
+                  symlink("a.mp3x", (dir / "to a.mp3x.mp3").c_str()) |  // the name, not the target
+                  symlink("album", (dir / "dir link.mp3").c_str()) | symlink("gone", (dir / "dangling.mp3").c_str()) |
+                  mkfifo((dir / "fifo.mp3").c_str(), 0644),
+              0);
     auto sorted = [](std::vector<std::string> names) {
         std::sort(names.begin(), names.end());
         return names;
     };
-    const platform::fs::Listing listing =
-        platform::fs::list(dir.path(), platform::fs::Pattern("*.mp3"));
+    const platform::fs::Listing listing = platform::fs::list(dir.path(), platform::fs::Pattern("*.mp3"));
     EXPECT_EQ(sorted(listing.subdirectories), sorted({"album", "x.mp3", "dir link.mp3"}));
-    EXPECT_EQ(sorted(listing.files),
-              sorted({"song.mp3", "LOUD.MP3", "Mixed.Mp3", "\xFF.mp3", "\xC3\x89t\xC3\xA9.MP3",
-                      "link.mp3", "to a.mp3x.mp3"}));
+    EXPECT_EQ(sorted(listing.files), sorted({"song.mp3", "LOUD.MP3", "Mixed.Mp3", "\xFF.mp3", "\xC3\x89t\xC3\xA9.MP3",
+                                             "link.mp3", "to a.mp3x.mp3"}));
     EXPECT_TRUE(platform::fs::list(dir / "missing", platform::fs::Pattern("*")).files.empty());
     EXPECT_EQ(platform::fs::absoluteDirectory("/a/./b//c/../d/"), "/a/b/d");
 }
 
 // As the lists sort, from any starting order.
 TEST(Listing, NamesSortAsPeopleReadThemInAStrictOrder) {
-    const std::vector<QString> ordered = {"a",          "A1",          "a2", "a10",   "B",
-                                          "track2.mp3", "Track10.mp3", "x9", "x0010", "x010"};
+    // Capitals fold, digits count by value, accented and other letters follow in the order of
+    // their code points (a capital before its small letter), and bytes that are not UTF-8 last.
+    const std::vector<QString> ordered = {"a",
+                                          "A1",
+                                          "a2",
+                                          "a10",
+                                          "B",
+                                          "track2.mp3",
+                                          "Track10.mp3",
+                                          "x9",
+                                          "x0010",
+                                          "x010",
+                                          "zz",
+                                          "\u00C9a",
+                                          "\u00E9a",
+                                          "\u00E9b",
+                                          "\u03A9",
+                                          platform::fromAnsi("\xFF"),
+                                          platform::fromAnsi("\xFF"
+                                                             "1")};
     auto text = [](const std::vector<QString>& names) {
         return QStringList(names.begin(), names.end()).join(QChar('|')).toStdString();
     };

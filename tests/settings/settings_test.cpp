@@ -25,23 +25,21 @@ namespace {
 TEST(Settings, TheChosenFileKeepsALongPathWhole) {
     TempDir dir;
     namespace fs = std::filesystem;
-    ASSERT_TRUE(fs::create_directories(dir / "usr/share/applications") &&
-                fs::create_directories(dir / "usr/bin") && fs::create_directories(dir / "opt/bin"));
+    ASSERT_TRUE(fs::create_directories(dir / "usr/share/applications") && fs::create_directories(dir / "usr/bin") &&
+                fs::create_directories(dir / "opt/bin"));
     ASSERT_TRUE(std::ofstream(dir / "usr/share/applications/korvel.desktop").good());
     // A user other than root, where the tests run as root: the saved ID stays root's, so the
     // test can come back. The user may pass through the test's folder and owns its own one.
     const uid_t user = geteuid() == 0 ? 65534 : geteuid();
     ASSERT_TRUE(chmod(dir.path().c_str(), 0755) == 0 && fs::create_directory(dir / "user") &&
                 chown((dir / "user").c_str(), user, user) == 0);
-    // Put back for the tests after this one in the same process: the sound server's client keeps
-    // its cookie under these, and a relative one would land in the working directory.
-    auto saved = [](const char* name) {
-        const char* value = getenv(name);
-        return value ? std::optional<std::string>(value) : std::nullopt;
-    };
-    const auto homeBefore = saved("HOME"), configBefore = saved("XDG_CONFIG_HOME");
-    setenv("HOME", (dir / "home").c_str(), 1);
+    // Put back for the tests after this one in the same process, however this one ends: the sound
+    // server's client keeps its cookie under these, and a relative one would land in the working
+    // directory.
+    ScopedEnv env{{"HOME", dir / "home"}, {"XDG_CONFIG_HOME", ""}};
     const uid_t tests = geteuid();
+    const ProgramDirectory restored;
+    const std::shared_ptr<void> asTests(nullptr, [tests](void*) { setresuid(tests, tests, tests); });
     const std::vector<std::tuple<std::string, std::string, std::string, uid_t>> rows = {
         {dir.path(), "", dir / "korvel.ini", tests},               // a build tree
         {dir / "opt/bin", "", dir / "opt/bin/korvel.ini", tests},  // a bin folder with no entry
@@ -63,21 +61,18 @@ TEST(Settings, TheChosenFileKeepsALongPathWhole) {
         ASSERT_EQ(setresuid(tests, tests, tests), 0);
     }
     EXPECT_EQ(entriesIn(dir / "usr/bin"), 0);
-    for (const auto& [name, before] :
-         {std::pair{"HOME", homeBefore}, {"XDG_CONFIG_HOME", configBefore}})
-        before ? setenv(name, before->c_str(), 1) : unsetenv(name);
 }
 
 // A start and a save touch nothing beside the settings file that the program did not make:
 // files named like a temporary file, one another user owns, one another process holds locked.
 TEST(Settings, AStartAndASaveLeaveEveryOtherFileAlone) {
-    TempDir dir;
-    platform::setProgramDirectoryForTesting(dir.path());
-    const std::vector<std::string> names = {
-        ".korvel-ini-backup", ".korvel-ini-keepme", ".korvel-ini-README", ".korvel-ini-Ab12Cd",
-        ".korvel-ini-locked", "korvel.ini.Ab12Cd",  ".korvel-ini-theirs"};
-    for (const std::string& name : names) std::ofstream(dir / name) << name;
+    const ProgramDirectory dir;
+    const std::vector<std::string> names = {".korvel-ini-backup", ".korvel-ini-keepme", ".korvel-ini-README",
+                                            ".korvel-ini-Ab12Cd", ".korvel-ini-locked", "korvel.ini.Ab12Cd",
+                                            ".korvel-ini-theirs"};
+    for (const std::string& name : names) ASSERT_TRUE(std::ofstream(dir / name) << name);
     const int held = open((dir / ".korvel-ini-locked").c_str(), O_RDWR);
+    ASSERT_GE(held, 0);
     ASSERT_EQ(lockf(held, F_LOCK, 0), 0);
     if (geteuid() == 0) {  // another user's private file, as root meets it
         ASSERT_EQ(chown((dir / ".korvel-ini-theirs").c_str(), 65534, 65534), 0);
@@ -88,9 +83,7 @@ TEST(Settings, AStartAndASaveLeaveEveryOtherFileAlone) {
     EXPECT_EQ(Tivoran::IniRead("korvel", "path", file), "/music");
     close(held);
     for (const std::string& name : names)
-        EXPECT_EQ(
-            std::string(std::istreambuf_iterator<char>(std::ifstream(dir / name).rdbuf()), {}),
-            name);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(dir / name).rdbuf()), {}), name);
     EXPECT_EQ(entriesIn(dir.path()), static_cast<long>(names.size()) + 1);
 }
 

@@ -39,8 +39,7 @@ double rms(const std::vector<float>& s) {
 template <typename Condition>
 bool within3s(Condition done) {
     for (int i = 0; i < 300; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
-        if (done())
-            return true;
+        if (done()) return true;
     }
     return false;
 }
@@ -67,9 +66,8 @@ void record() {
     std::vector<std::int16_t> piece(kRate / 100);
     pa_simple* in = nullptr;
     while (!server->done) {
-        if (!in &&
-            !(in = pa_simple_new(address.c_str(), "korvel-tests", PA_STREAM_RECORD, "out.monitor",
-                                 "probe", &format, nullptr, &attr, nullptr))) {
+        if (!in && !(in = pa_simple_new(address.c_str(), "korvel-tests", PA_STREAM_RECORD, "out.monitor", "probe",
+                                        &format, nullptr, &attr, nullptr))) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             continue;
         }
@@ -80,30 +78,23 @@ void record() {
         std::lock_guard lock(server->mutex);
         for (std::int16_t x : piece) server->mono.push_back(float(x) / 32768);
         server->total += piece.size();
-        if (server->mono.size() > 12 * kRate)
-            server->mono.erase(server->mono.begin(), server->mono.end() - 10 * kRate);
+        if (server->mono.size() > 12 * kRate) server->mono.erase(server->mono.begin(), server->mono.end() - 10 * kRate);
     }
-    if (in)
-        pa_simple_free(in);
+    if (in) pa_simple_free(in);
 }
 
 // From the rising zero crossings of all of `s`; 0 for silence or fewer than three.
 double pitchIn(const std::vector<float>& s) {
-    if (rms(s) < kSilence)
-        return 0;
+    if (rms(s) < kSilence) return 0;
     std::size_t first = 0, last = 0, rises = 0;
     for (std::size_t i = 1; i < s.size(); ++i) {
-        if (s[i - 1] < 0 && s[i] >= 0) {
-            (rises++ == 0 ? first : last) = i;
-        }
+        if (s[i - 1] < 0 && s[i] >= 0) { (rises++ == 0 ? first : last) = i; }
     }
     return rises < 3 ? 0 : double(rises - 1) * kRate / double(last - first);
 }
 
 // The pitch of the newest 100 ms.
-double pitchOf(const std::vector<float>& s) {
-    return s.size() < kWindow ? 0 : pitchIn({s.end() - kWindow, s.end()});
-}
+double pitchOf(const std::vector<float>& s) { return s.size() < kWindow ? 0 : pitchIn({s.end() - kWindow, s.end()}); }
 
 constexpr double kStepPitches[] = {600, 700, 820, 960, 1120, 1310, 1530, 1790};
 
@@ -111,13 +102,11 @@ std::string lettersOf(const std::vector<float>& mono) {
     constexpr std::size_t kLetter = kRate / 100;  // 10 ms
     std::string letters;
     for (std::size_t at = 0; at + kLetter <= mono.size(); at += kLetter) {
-        const std::vector<float> window(mono.begin() + std::ptrdiff_t(at),
-                                        mono.begin() + std::ptrdiff_t(at + kLetter));
+        const std::vector<float> window(mono.begin() + std::ptrdiff_t(at), mono.begin() + std::ptrdiff_t(at + kLetter));
         const double hz = pitchIn(window);
         char letter = rms(window) < kSilence ? '.' : '?';
         for (int p = 0; p < 8 && hz > 0; ++p) {
-            if (std::abs(hz - kStepPitches[p]) < kStepPitches[p] * 0.03)
-                letter = char('a' + p);
+            if (std::abs(hz - kStepPitches[p]) < kStepPitches[p] * 0.03) letter = char('a' + p);
         }
         letters += letter;
     }
@@ -136,18 +125,15 @@ void startSoundServer() {
         setenv("ALSA_CONFIG_PATH", (server->dir / "alsa.conf").c_str(), 1);
         std::atexit([] {
             server->done = true;
-            if (server->recorder.joinable())
-                server->recorder.join();
+            if (server->recorder.joinable()) server->recorder.join();
             signalSoundServer(SIGTERM);
             delete std::exchange(server, nullptr);
         });
     }
-    if (server->pid > 0)
-        return;
+    if (server->pid > 0) return;
     const std::string run = server->dir / "run", home = server->dir / "home";
     const std::string socketPath = server->dir / "socket";
-    const std::string protocol =
-        "module-native-protocol-unix auth-anonymous=1 socket=" + socketPath;
+    const std::string protocol = "module-native-protocol-unix auth-anonymous=1 socket=" + socketPath;
     std::filesystem::remove(socketPath);  // a killed server leaves it behind
     server->pid = fork();
     if (server->pid == 0) {
@@ -155,19 +141,16 @@ void startSoundServer() {
         setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
         setenv("HOME", home.c_str(), 1);
         freopen("/dev/null", "w", stderr);
-        execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-               "--use-pid-file=no", "--system=no", "--realtime=no", "--high-priority=no",
-               "--disable-shm=yes", "-L", "module-null-sink sink_name=out rate=44100", "-L",
-               protocol.c_str(), nullptr);
+        execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+               "--system=no", "--realtime=no", "--high-priority=no", "--disable-shm=yes", "-L",
+               "module-null-sink sink_name=out rate=44100", "-L", protocol.c_str(), nullptr);
         _exit(127);
     }
     // The server listens as soon as its socket is there.
     for (int i = 0; i < 500 && !std::filesystem::exists(socketPath); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (!std::filesystem::exists(socketPath))
-        throw std::runtime_error("the private sound server did not start");
-    if (!server->recorder.joinable())
-        server->recorder = std::thread(record);
+    if (!std::filesystem::exists(socketPath)) throw std::runtime_error("the private sound server did not start");
+    if (!server->recorder.joinable()) server->recorder = std::thread(record);
 }
 
 void signalSoundServer(int signal) {
@@ -183,26 +166,22 @@ void signalSoundServer(int signal) {
 void startSessionBus() {
     static const bool started = [] {
         int out[2];
-        if (pipe(out) != 0)
-            return false;
+        if (pipe(out) != 0) return false;
         if (fork() == 0) {
             prctl(PR_SET_PDEATHSIG, SIGKILL);
             dup2(out[1], STDOUT_FILENO);
-            execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1",
-                   nullptr);
+            execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1", nullptr);
             _exit(127);
         }
         close(out[1]);
         char address[512] = {};
         const ssize_t n = read(out[0], address, sizeof address - 1);
         close(out[0]);
-        if (n <= 1)
-            return false;
+        if (n <= 1) return false;
         address[n - 1] = '\0';  // the line break
         return setenv("DBUS_SESSION_BUS_ADDRESS", address, 1) == 0;
     }();
-    if (!started)
-        throw std::runtime_error("the private session bus did not start");
+    if (!started) throw std::runtime_error("the private session bus did not start");
 }
 
 ScopedEnv::ScopedEnv(std::initializer_list<std::pair<const char*, std::string>> values) {
@@ -215,21 +194,14 @@ ScopedEnv::ScopedEnv(std::initializer_list<std::pair<const char*, std::string>> 
 
 ScopedEnv::~ScopedEnv() {
     for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
-        it->second ? setenv(it->first.c_str(), it->second->c_str(), 1)
-                   : unsetenv(it->first.c_str());
+        it->second ? setenv(it->first.c_str(), it->second->c_str(), 1) : unsetenv(it->first.c_str());
 }
 
-ProgramDirectory::ProgramDirectory() {
-    platform::setProgramDirectoryForTesting(path());
-}
+ProgramDirectory::ProgramDirectory() { platform::setProgramDirectoryForTesting(path()); }
 
-ProgramDirectory::~ProgramDirectory() {
-    platform::setProgramDirectoryForTesting(std::nullopt);
-}
+ProgramDirectory::~ProgramDirectory() { platform::setProgramDirectoryForTesting(std::nullopt); }
 
-std::uint32_t send(const std::string& command) {
-    return mciSendStringA(command.c_str(), nullptr, 0, 0);
-}
+std::uint32_t send(const std::string& command) { return mciSendStringA(command.c_str(), nullptr, 0, 0); }
 
 long entriesIn(const std::string& directory) {
     return std::distance(std::filesystem::directory_iterator(directory), {});
@@ -255,8 +227,7 @@ std::string stepsIn(const std::string& letters) {
     for (std::size_t i = 0; i < runs.size(); ++i) {
         for (const int side : {-1, 1}) {
             const std::size_t edge = i + side, step = i + 2 * side;
-            if (runs[i].first == '.' && step < runs.size() && runs[edge].second <= 2 &&
-                isStep(step)) {
+            if (runs[i].first == '.' && step < runs.size() && runs[edge].second <= 2 && isStep(step)) {
                 runs[step].second += runs[edge].second;
                 runs[edge].first = '.';
             }
@@ -267,8 +238,7 @@ std::string stepsIn(const std::string& letters) {
     std::vector<std::pair<char, int>> steps;
     for (int pass = 0; pass < 2; ++pass, runs = std::exchange(steps, {})) {
         for (const auto& [c, n] : runs) {
-            if (c < 'a' || c > 'h' || (pass == 1 && n <= 2))
-                continue;
+            if (c < 'a' || c > 'h' || (pass == 1 && n <= 2)) continue;
             if (!steps.empty() && steps.back().first == c)
                 steps.back().second += n;
             else
@@ -282,14 +252,13 @@ std::string stepsIn(const std::string& letters) {
 
 ThroughAlsa::ThroughAlsa(const std::string& pulse) {
     const std::string config = server->dir / "alsa-pulse.conf";
-    if (!(std::ofstream(config) << "pcm.!default { type pulse server \"unix:"
-                                << server->dir / "socket"
+    if (!(std::ofstream(config) << "pcm.!default { type pulse server \"unix:" << server->dir / "socket"
                                 << "\" }\n"))
         throw std::runtime_error("cannot write " + config);
     signalSoundServer(SIGKILL);
     startSoundServer();
-    env_.emplace(std::initializer_list<std::pair<const char*, std::string>>{
-        {"PULSE_SERVER", pulse}, {"ALSA_CONFIG_PATH", config}});
+    env_.emplace(std::initializer_list<std::pair<const char*, std::string>>{{"PULSE_SERVER", pulse},
+                                                                            {"ALSA_CONFIG_PATH", config}});
 }
 
 SilentServer::SilentServer() : path(server->dir / "silent"), fd(socket(AF_UNIX, SOCK_STREAM, 0)) {
@@ -297,14 +266,11 @@ SilentServer::SilentServer() : path(server->dir / "silent"), fd(socket(AF_UNIX, 
     address.sun_family = AF_UNIX;
     path.copy(address.sun_path, sizeof address.sun_path - 1);
     std::filesystem::remove(path);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(fd, 64) != 0)
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 64) != 0)
         throw std::runtime_error("cannot listen on " + path);
 }
 
-SilentServer::~SilentServer() {
-    close(fd);
-}
+SilentServer::~SilentServer() { close(fd); }
 
 double cpuSeconds() {
     rusage use{};
@@ -315,8 +281,7 @@ double cpuSeconds() {
 
 // The sink renders in short pieces once the recording has had its first.
 std::uint64_t Probe::mark() {
-    if (!within3s([] { return frames() > 0; }))
-        throw std::runtime_error("the private sound server is not heard");
+    if (!within3s([] { return frames() > 0; })) throw std::runtime_error("the private sound server is not heard");
     return frames();
 }
 

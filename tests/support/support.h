@@ -79,8 +79,7 @@ template <typename F>
 double msTaken(F f) {
     const auto start = std::chrono::steady_clock::now();
     f();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-        .count();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 double cpuSeconds();
 
@@ -94,8 +93,7 @@ long entriesIn(const std::string& directory);
 struct TempDir : QTemporaryDir {
     TempDir() = default;
     // One made in `parent` rather than in the usual place for temporary files.
-    explicit TempDir(const std::string& parent)
-        : QTemporaryDir(QString::fromStdString(parent + "/korvel-XXXXXX")) {}
+    explicit TempDir(const std::string& parent) : QTemporaryDir(QString::fromStdString(parent + "/korvel-XXXXXX")) {}
     // Qt's own removal leaves behind names that are not UTF-8.
     ~TempDir() {
         std::error_code ignored;
