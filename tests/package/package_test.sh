@@ -5,8 +5,9 @@ rm -rf "$2" && mkdir -p "$2"
 cpack -G DEB --config "$1/CPackConfig.cmake" -B "$2" >/dev/null
 deb=$(echo "$2"/korvel_*.deb)
 contents=$(dpkg-deb -c "$deb")
-for f in bin/korvel share/applications/korvel.desktop share/icons/hicolor/32x32/apps/korvel.png \
-    share/metainfo/io.github.korvel.korvel.metainfo.xml share/doc/korvel/copyright; do
+for f in bin/korvel share/applications/korvel.desktop share/icons/hicolor/16x16/apps/korvel.png \
+    share/icons/hicolor/32x32/apps/korvel.png share/metainfo/io.github.korvel.korvel.metainfo.xml \
+    share/doc/korvel/copyright; do
     grep -q " \./usr/$f\$" <<<"$contents" || { echo "the package lacks /usr/$f" >&2; exit 1; }
 done
 depends=$(dpkg-deb -f "$deb" Depends)

@@ -145,14 +145,15 @@ TEST(Ini, TheFileIsReplacedWholeOrNotAtAll) {
 // its target is not there yet.
 TEST(Ini, OnlyARegularFileIsReadOrReplacedAndLinksStayLinks) {
     // What the settings file is (and where a link leads), whether a write is made, and the type of
-    // what the name leads to after it.
-    const std::vector<std::tuple<const char*, mode_t, const char*, int, mode_t>> rows = {
-        {"a FIFO", S_IFIFO, nullptr, 0, S_IFIFO},
-        {"a link to a FIFO", S_IFLNK, "fifo", 0, S_IFIFO},
-        {"a folder", S_IFDIR, nullptr, 0, S_IFDIR},
-        {"a link to nothing yet", S_IFLNK, "real.ini", 1, S_IFREG},
+    // what the name leads to after it, and why a write was not made.
+    const char* notAFile = "it is not a regular file";
+    const std::vector<std::tuple<const char*, mode_t, const char*, int, mode_t, const char*>> rows = {
+        {"a FIFO", S_IFIFO, nullptr, 0, S_IFIFO, notAFile},
+        {"a link to a FIFO", S_IFLNK, "fifo", 0, S_IFIFO, notAFile},
+        {"a folder", S_IFDIR, nullptr, 0, S_IFDIR, notAFile},
+        {"a link to nothing yet", S_IFLNK, "real.ini", 1, S_IFREG, ""},
     };
-    for (const auto& [what, made, target, written, typeAfter] : rows) {
+    for (const auto& [what, made, target, written, typeAfter, why] : rows) {
         SCOPED_TRACE(what);
         TempDir dir;
         const std::string file = dir / "korvel.ini";
@@ -163,6 +164,7 @@ TEST(Ini, OnlyARegularFileIsReadOrReplacedAndLinksStayLinks) {
                   0);
         EXPECT_EQ(readValue(file, "path"), "<default>");
         EXPECT_EQ(WritePrivateProfileStringA("korvel", "path", "/new", file.c_str()), written);
+        EXPECT_EQ(WriteProfileKey("korvel", "path", "/new", file.c_str()), why);
         struct stat after {};
         ASSERT_EQ(stat(file.c_str(), &after), 0);
         EXPECT_EQ(after.st_mode & S_IFMT, typeAfter);

@@ -135,6 +135,10 @@ TEST_F(MciTest, EveryStepIsHeardOnceAndInOrder) {
             }
             const std::string got = letters.get();
             EXPECT_TRUE(std::regex_match(stepsIn(got), std::regex(heard))) << got;
+            // Played to its end, the device rests until it is told something.
+            const double cpu = cpuSeconds();
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            EXPECT_LT(cpuSeconds() - cpu, 0.1) << "busy after the end";
             EXPECT_EQ(send("close tone"), mci::kNoError);
         }
     }
@@ -307,6 +311,7 @@ TEST_F(MciTest, RefusedOpensLeaveNothingOpen) {
     std::filesystem::create_directory(dir / "dir.mp3");
     ASSERT_EQ(mkfifo((dir / "fifo.mp3").c_str(), 0600), 0);
     std::filesystem::create_symlink("/dev/zero", dir / "zero.mp3");
+    std::filesystem::create_symlink("loop.mp3", dir / "loop.mp3");
     const std::vector<std::tuple<std::string, MCIERROR>> rows = {
         {openCommand(dir / "text.mp3"), mci::kInvalidFile},
         {openCommand(dir / "junk.mp3"), mci::kInvalidFile},
@@ -314,6 +319,9 @@ TEST_F(MciTest, RefusedOpensLeaveNothingOpen) {
         {openCommand(dir / "fifo.mp3"), mci::kInvalidFile},
         {openCommand(dir / "zero.mp3"), mci::kInvalidFile},
         {openCommand(dir / "missing.mp3"), mci::kFileNotFound},
+        {openCommand(dir / "low.mp3/in a file.mp3"), mci::kFileNotFound},
+        {openCommand(dir / (std::string(300, 'n') + ".mp3")), mci::kFileNotFound},
+        {openCommand(dir / "loop.mp3"), mci::kFileNotFound},
         {"open /a%zz type mpegvideo alias tone", mci::kFileNotFound},
     };
     for (const auto& [command, result] : rows) {

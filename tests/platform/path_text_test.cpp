@@ -93,6 +93,7 @@ TEST(ShortPath, ResolutionFindsTheFileOrNothing) {
         EXPECT_EQ(shortPath.find_first_of(" \"'\\"), std::string::npos);
         EXPECT_EQ(platform::decodeShortPath(shortPath).value_or(""), expected ? dir.path() + *expected : "");
     }
+    EXPECT_EQ(GetShortPathNameA(nullptr, nullptr, 0), 0u) << "no path has no short form";
 }
 
 // Every byte's round trip is replayed from the fuzz inputs; forms no encoding makes are refused.
