@@ -8,6 +8,7 @@
 
 #include <QAccessibleInterface>
 #include <QTest>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -256,6 +257,43 @@ TEST_F(WindowTest, InputAsPeopleMakeIt) {
     EXPECT_TRUE(w->isMinimized());
     dClick(w->Label3);
     EXPECT_EQ(programEnds, 1) << "closed once";
+}
+
+// A label's press and move carry the buttons held as 1 left, 2 right, 4 middle, the keys held as
+// 1 Shift, 2 Ctrl, 4 Alt, and the place on the label in twips.
+TEST_F(WindowTest, ALabelsMouseEventsCarryTheMasks) {
+    open();
+    std::vector<std::array<float, 4>> down, move;
+    QObject::connect(window->Label10, &platform::Label::MouseDown,
+                     [&](std::int16_t b, std::int16_t s, float x, float y) {
+                         down.push_back({float(b), float(s), x, y});
+                     });
+    QObject::connect(window->Label10, &platform::Label::MouseMove,
+                     [&](std::int16_t b, std::int16_t s, float x, float y) {
+                         move.push_back({float(b), float(s), x, y});
+                     });
+    using K = Qt::KeyboardModifier;
+    // clang-format off
+    const std::vector<std::tuple<Qt::MouseButton, Qt::KeyboardModifiers, float, float>> rows = {
+        {Qt::LeftButton,   K::NoModifier,                      1, 0},
+        {Qt::RightButton,  K::ShiftModifier,                   2, 1},
+        {Qt::MiddleButton, K::ControlModifier,                 4, 2},
+        {Qt::LeftButton,   K::AltModifier,                     1, 4},
+        {Qt::RightButton,  K::ShiftModifier | K::AltModifier,  2, 5},
+    };
+    // clang-format on
+    for (const auto& [button, keys, buttonMask, shiftMask] : rows) {
+        down.clear(), move.clear();
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(2, 3), window->Label10->mapToGlobal(QPointF(2, 3)), button,
+                          button, keys);
+        QMouseEvent moved(QEvent::MouseMove, QPointF(4, 1), window->Label10->mapToGlobal(QPointF(4, 1)), Qt::NoButton,
+                          button, keys);
+        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(4, 1), window->Label10->mapToGlobal(QPointF(4, 1)),
+                            button, Qt::NoButton, keys);
+        for (QMouseEvent* event : {&press, &moved, &release}) QApplication::sendEvent(window->Label10, event);
+        EXPECT_EQ(down, (std::vector<std::array<float, 4>>{{buttonMask, shiftMask, 30, 45}}));
+        EXPECT_EQ(move, (std::vector<std::array<float, 4>>{{buttonMask, shiftMask, 60, 15}}));
+    }
 }
 
 // The window as the layout gives it, read off the screen: each control's place and size, the

@@ -332,5 +332,35 @@ TEST_F(MciTest, RefusedOpensLeaveNothingOpen) {
     EXPECT_EQ(send(openCommand(dir / "low.mp3")), mci::kNoError) << "nothing stands in the way";
 }
 
+// ALSA's device opens but cannot play two channels, and no sound server runs: each play ends
+// stopped, says why once, and keeps no descriptor of the attempt.
+TEST_F(MciTest, AnAlsaDeviceThatCannotPlayIsToldAndKeepsNothing) {
+    const std::string config = dir / "mono.conf";
+    ASSERT_TRUE(std::ofstream(config) << "pcm.!default { type multi slaves.a.pcm { type null } slaves.a.channels 1 "
+                                         "bindings.0 { slave a channel 0 } }\n");
+    ScopedEnv env({{"PULSE_SERVER", "unix:/nonexistent"}, {"ALSA_CONFIG_PATH", config}});
+    signalSoundServer(SIGKILL);  // the connection an earlier test made goes with it
+    const struct Restart {
+        ~Restart() { startSoundServer(); }
+    } restart;
+    std::vector<std::string> told;
+    mci::setFailureReporter([&](std::string_view line) { told.emplace_back(line); });
+    long descriptors = 0;  // after the first, which may leave the libraries' own behind
+    for (int i = 0; i < 4; ++i) {
+        if (i == 1) descriptors = entriesIn("/proc/self/fd");
+        ASSERT_EQ(send(openCommand(dir / "low.mp3")), mci::kNoError);
+        EXPECT_EQ(send("play tone"), mci::kNoError);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_TRUE(reads(mci::Playback::Stopped));
+        EXPECT_EQ(send("close tone"), mci::kNoError);
+    }
+    mci::setFailureReporter({});
+    for (int i = 0; i < 300 && entriesIn("/proc/self/fd") != descriptors; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(entriesIn("/proc/self/fd"), descriptors);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find("ALSA's default device cannot play"), std::string::npos) << told[0];
+}
+
 }  // namespace
 }  // namespace korvel::test
