@@ -34,8 +34,8 @@ EQUIVALENT_LIST = os.path.join("scripts", "mutants-equivalent")
 PATHSPECS = ["app/*.cpp", "app/*.h", "platform/*.cpp", "platform/*.h", "playback/*", "settings/*"]
 
 # The same run as the hand-written faults get: the package build and the all-in-one-process run
-# find no fault of this kind, and cost minutes.
-TEST_COMMAND_ARGS = ["test", 'CTEST_ARGS=-LE "package|together"']
+# find no fault of this kind, and cost minutes; and a fault is caught once one test fails.
+TEST_COMMAND_ARGS = ["test", 'CTEST_ARGS=-LE "package|together" --stop-on-failure']
 
 OPERATORS = ["comparison", "logic", "negate", "integer", "boolean", "call", "return", "string"]
 
@@ -699,7 +699,7 @@ def failed_test(log_path):
     names = re.findall(r"^\s*\d+ - (.+?) \(\w+\)\s*$", listed, re.MULTILINE)
     if not names:
         return "make test failed"
-    # All of them: one that fails alone may be a test that fails now and then anyway.
+    # Each that failed before the run stopped: those already running when the first failed end too.
     return ", ".join(names[:4]) + (f" and {len(names) - 4} more" if len(names) > 4 else "")
 
 
