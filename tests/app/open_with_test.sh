@@ -9,7 +9,9 @@
 source "$(dirname "$0")/desktop_lib.sh"
 odd=$'-odd %41 \xff.mp3' && mv "music/02 E5 660 Hz.mp3" "music/$odd"
 mkdir other a real real/sub && mkfifo music/fifo.mp3 && echo text >notes.txt && ln -s ../real/sub a/link
-for f in music/tune.mp2 music/.hidden.mp3 {a,real}/{x,y}.mp3; do cp "music/01 A4 440 Hz.mp3" "$f"; done
+mkdir web: && for f in music/tune.mp2 music/.hidden.mp3 {a,real}/{x,y}.mp3 "web:/web tone.mp3"; do
+    cp "music/01 A4 440 Hz.mp3" "$f"
+done
 
 # An answer before any window and any hand-over: the status, a line matching PATTERN on the
 # stream named (1 stdout, 2 stderr: one line), and nothing on the other.
@@ -22,9 +24,11 @@ answers() {
 table() {
     for bad in notes.txt music/tune.mp2 music/.hidden.mp3; do answers 2 2 'list shows$' "$bad"; done
     for bad in /dev/zero music/fifo.mp3; do answers 2 2 ': not a regular file$' "$bad"; done
-    for bad in nothing http://localhost/x.mp3 "file://elsewhere$dir/music/01%20A4%20440%20Hz.mp3" \
-        $'nothing\n\e]0;x\a'; do answers 2 2 '^korvel: ' "$bad"; done
-    grep -qF 'nothing\n\x1b]0;x\x07' out.2
+    answers 2 2 '^korvel: nothing: [^:]+$' nothing  # the system's own words
+    answers 2 2 ': not a file:// URI$' http://localhost/x.mp3
+    answers 2 2 ': a URI of another host$' "file://elsewhere$dir/music/01%20A4%20440%20Hz.mp3"
+    answers 2 2 ': a URI holding a zero byte$' "file://$dir/music/x%00.mp3"
+    answers 2 2 '^korvel: ' $'nothing\n\e]0;x\a' && grep -qF 'nothing\n\x1b]0;x\x07' out.2
     answers 2 2 '^korvel: usage: korvel ' music other && answers 0 1 '^korvel 0\.' --version
     answers 0 1 '^usage: korvel ' --help && answers 0 1 '^usage: korvel ' -h
 }
@@ -39,6 +43,8 @@ timeout 20 env -u DISPLAY ./korvel "file://$dir/music/03%20A5%20880%20Hz.mp3"
 await "03 A5 880 Hz" metadata xesam:title
 (cd music && timeout 20 ../korvel -- "$odd")  # a bare name, from the file's own folder
 await "file://$dir/music/-odd%20%2541%20%FF.mp3" metadata xesam:url
+timeout 20 ./korvel "./web://web tone.mp3"  # a name like a URI, named as ./NAME
+await "web tone" metadata xesam:title
 timeout 20 ./korvel a/link/../x.mp3
 await "file://$dir/real/x.mp3" metadata xesam:url
 bus Player.OpenUri "string:file://$dir/a/link/../y.mp3"

@@ -354,6 +354,15 @@ TEST_F(WindowTest, TheWindowLooksAsLaidOut) {
     EXPECT_EQ(w->focusWidget(), w->File1);
     QTest::keyClick(w, Qt::Key_Tab);
     EXPECT_EQ(w->focusWidget(), w->Dir1);
+    // The icon, at both sizes: a white page, its top quarter cyan, in a grey outline.
+    for (const int size : {16, 32}) {
+        const QImage icon = w->windowIcon().pixmap(size).toImage();
+        const int x = size / 2, band = size / 4;
+        EXPECT_EQ(std::vector<QColor>({icon.pixelColor(x, band - 1), icon.pixelColor(x, band), icon.pixelColor(x, 0)}),
+                  std::vector<QColor>({QColor(0, 255, 255), Qt::white, QColor(64, 64, 64)}))
+            << size;
+        EXPECT_EQ(icon.pixelColor(0, x).alpha(), 0) << "the margins show what is behind";
+    }
 }
 
 TEST_F(WindowTest, ClosingSavesStopsAndTheNextStartOpensThere) {

@@ -53,6 +53,7 @@ TEST(Ini, ReadsWhatWindowsWould) {
         // Only whole lines within the limit count: the key's line here is cut by it.
         {"[korvel]\n" + std::string(kIniReadLimit - 17, '\n') + "path=/music\n", 255, "<default>"},
         {"[korvel]\npath=/m\n" + std::string(kIniReadLimit, ';'), 255, "/m"},
+        {std::string(kIniReadLimit + 1, ';') + "\n[korvel]\npath=/m\n", 255, "<default>"},  // no whole line
     };
     for (const auto& [contents, size, expected] : rows) {
         SCOPED_TRACE(contents.substr(0, 80));
@@ -111,6 +112,10 @@ TEST(Ini, ValuesReadBackUnchangedAndLineBreaksAreRefused) {
         EXPECT_EQ(WritePrivateProfileStringA("korvel", "path", value, file.c_str()), 0) << value;
     }
     EXPECT_EQ(WritePrivateProfileStringA("korvel", "pa\nth", "/x", file.c_str()), 0);
+    // What a caller is told of each refusal.
+    EXPECT_EQ(WriteProfileKey("korvel", "path", "/a\nb", file.c_str()), "a line break in the value cannot be stored");
+    EXPECT_EQ(WriteProfileKey("korvel", "pa\nth", "/x", file.c_str()), "no such section, key or value can be stored");
+    EXPECT_EQ(WriteProfileKey("korvel", "path", "/x", ""), "there is no settings file");
     EXPECT_EQ(readBytes(file), before);
     EXPECT_EQ(entriesIn(dir.path()), 1);
 }
