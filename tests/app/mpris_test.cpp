@@ -57,7 +57,6 @@ class Changes : public QObject {
 
 class MprisTest : public testing::Test {
   protected:
-    static void SetUpTestSuite() { startSessionBus(); }
     void SetUp() override {
         ASSERT_TRUE(QDBusConnection::sessionBus().connect(bus::kService, bus::kPath, "org.freedesktop.DBus.Properties",
                                                           "PropertiesChanged", &changes,

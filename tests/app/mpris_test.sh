@@ -5,8 +5,6 @@ click_pause_label() { xdotool search --sync --name Brisanova mousemove --window 
 
 ./korvel "music/01 A4 440 Hz.mp3" 2>err & pid=$!
 await Playing status
-for _ in $(seq 50); do length=$(ctl metadata mpris:length) && break; sleep 0.1; done
-((length > 4950000 && length < 5100000))  # the scan's exact length, five seconds
 ctl -F status >follow &
 for _ in $(seq 50); do [ -s follow ] && break; sleep 0.1; done; [ -s follow ]
 ctl pause

@@ -34,6 +34,16 @@ table() {
 }
 table
 env -u DISPLAY -u WAYLAND_DISPLAY ./korvel 2>err && exit 1 || [ "$?:$(wc -l <err)" = 1:1 ] # no display
+# A display that is not there (X11, X11 with no such platform plugin, Wayland with no X11 beside
+# it), and too few descriptors to run (one free, which loading the libraries needs): one line
+# that says why, and status 1, rather than a run that a SIGTERM would end without saving.
+for case in '":97"|DISPLAY=:97' '":97"|DISPLAY=:97 QT_QPA_PLATFORM=nosuch' '"w-97"|WAYLAND_DISPLAY=w-97' \
+    'descriptors|DISPLAY=:97'; do
+    why=${case%%|*}
+    (f=3 && while [ -e /proc/self/fd/$f ]; do f=$((f + 1)); done
+        [ "$why" != descriptors ] || ulimit -n $((f + 1)); exec env -i HOME=/ ${case#*|} ./korvel) >out 2>&1 &&
+        exit 1 || [ "$?:$(wc -l <out):$(grep -c "^korvel: .*$why" out)" = 1:1:1 ]
+done
 
 (cd music && exec ../korvel -- "$odd") & pid=$!
 await "file://$dir/music/-odd%20%2541%20%FF.mp3" metadata xesam:url

@@ -24,11 +24,6 @@ void check(bool sound) {
     if (!sound) std::abort();
 }
 
-std::string readAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 // Any bytes come back from wide text unchanged, and so do the bytes that any wide text gives,
 // lone surrogates included.
 void text(const std::string& bytes) {
@@ -66,7 +61,7 @@ void ini(const std::string& input) {
     std::ofstream(file, std::ios::binary | std::ios::trunc) << rest;
     const bool written =
         WritePrivateProfileStringA(part[0].c_str(), part[1].c_str(), part[2].c_str(), file.c_str()) != 0;
-    const std::string now = readAll(file);
+    const std::string now = korvel::test::contentsOf(file);
     std::string value(part[2].size() + 2, '\0');
     value.resize(GetPrivateProfileStringA(part[0].c_str(), part[1].c_str(), "", value.data(),
                                           static_cast<std::uint32_t>(value.size()), file.c_str()));
@@ -110,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 int main(int, char** argv) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(argv[1])) {
         std::cout << entry.path().string() << std::endl;
-        fuzz::KORVEL_FUZZ_TARGET(fuzz::readAll(entry.path()));
+        fuzz::KORVEL_FUZZ_TARGET(korvel::test::contentsOf(entry.path()));
     }
 }
 #endif

@@ -8,7 +8,6 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "support/support.h"
 
@@ -17,12 +16,6 @@ namespace {
 
 void writeBytes(const std::string& path, const std::string& bytes) {
     ASSERT_TRUE(std::ofstream(path, std::ios::binary) << bytes) << path;
-}
-
-std::string readBytes(const std::string& path) {
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
 }
 
 // Reads through a buffer of `size` bytes and a guard byte, so that a write past the end, a
@@ -90,7 +83,7 @@ TEST(Ini, WritesChangeOnlyWhatTheyMust) {
             ASSERT_EQ(chmod(file.c_str(), 0640) | chown(file.c_str(), owner, owner), 0);
         }
         EXPECT_NE(WritePrivateProfileStringA("korvel", key.c_str(), "/new", file.c_str()), 0);
-        EXPECT_EQ(readBytes(file), after);
+        EXPECT_EQ(contentsOf(file), after);
         struct stat made {};
         ASSERT_EQ(stat(file.c_str(), &made), 0);
         EXPECT_EQ(made.st_mode & 0777, before ? 0640 : 0666 & ~mask);
@@ -107,7 +100,7 @@ TEST(Ini, ValuesReadBackUnchangedAndLineBreaksAreRefused) {
         EXPECT_NE(WritePrivateProfileStringA("korvel", "path", value.c_str(), file.c_str()), 0);
         EXPECT_EQ(readValue(file, "path"), value);
     }
-    const std::string before = readBytes(file);
+    const std::string before = contentsOf(file);
     for (const char* value : {"/new\n[evil]\nx=1", "/new\rx=1"}) {
         EXPECT_EQ(WritePrivateProfileStringA("korvel", "path", value, file.c_str()), 0) << value;
     }
@@ -116,7 +109,7 @@ TEST(Ini, ValuesReadBackUnchangedAndLineBreaksAreRefused) {
     EXPECT_EQ(WriteProfileKey("korvel", "path", "/a\nb", file.c_str()), "a line break in the value cannot be stored");
     EXPECT_EQ(WriteProfileKey("korvel", "pa\nth", "/x", file.c_str()), "no such section, key or value can be stored");
     EXPECT_EQ(WriteProfileKey("korvel", "path", "/x", ""), "there is no settings file");
-    EXPECT_EQ(readBytes(file), before);
+    EXPECT_EQ(contentsOf(file), before);
     EXPECT_EQ(entriesIn(dir.path()), 1);
 }
 
@@ -128,8 +121,8 @@ TEST(Ini, TheFileIsReplacedWholeOrNotAtAll) {
     writeBytes(file, old);
     ASSERT_EQ(link(file.c_str(), (dir / "reader").c_str()), 0);
     EXPECT_NE(WritePrivateProfileStringA("korvel", "path", "/new", file.c_str()), 0);
-    EXPECT_EQ(readBytes(dir / "reader"), old) << "written in place, not replaced";
-    EXPECT_EQ(readBytes(file), "[korvel]\npath=/new\n");
+    EXPECT_EQ(contentsOf(dir / "reader"), old) << "written in place, not replaced";
+    EXPECT_EQ(contentsOf(file), "[korvel]\npath=/new\n");
     std::filesystem::remove(dir / "reader");
 
     rlimit saved{};
@@ -141,7 +134,7 @@ TEST(Ini, TheFileIsReplacedWholeOrNotAtAll) {
     const int ok = WritePrivateProfileStringA("korvel", "path", std::string(300, 'x').c_str(), file.c_str());
     setrlimit(RLIMIT_FSIZE, &saved);
     EXPECT_EQ(ok, 0);
-    EXPECT_EQ(readBytes(file), "[korvel]\npath=/new\n");
+    EXPECT_EQ(contentsOf(file), "[korvel]\npath=/new\n");
     EXPECT_EQ(entriesIn(dir.path()), 1) << "a temporary file was left behind";
 }
 
@@ -174,7 +167,7 @@ TEST(Ini, OnlyARegularFileIsReadOrReplacedAndLinksStayLinks) {
         ASSERT_EQ(stat(file.c_str(), &after), 0);
         EXPECT_EQ(after.st_mode & S_IFMT, typeAfter);
         if (written != 0) {
-            EXPECT_EQ(readBytes(dir / "real.ini"), "[korvel]\npath=/new\n");
+            EXPECT_EQ(contentsOf(dir / "real.ini"), "[korvel]\npath=/new\n");
             EXPECT_TRUE(std::filesystem::is_symlink(file)) << "the link was replaced";
         }
     }

@@ -26,9 +26,7 @@ std::string openCommand(const std::string& path, const std::string& alias = "ton
 
 // Waits up to three seconds for the device to read `playback`.
 bool reads(mci::Playback playback) {
-    for (int i = 0; i < 300 && mci::deviceStatus().playback != playback; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return mci::deviceStatus().playback == playback;
+    return within3s([=] { return mci::deviceStatus().playback == playback; });
 }
 
 // Bytes that are not audio and hold no frame sync (0xFF) either, which would start a frame.
@@ -39,8 +37,21 @@ std::string junk(std::size_t bytes) {
     return noise;
 }
 
-std::string bytesOf(const std::string& path) {
-    return {std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
+// Opens `file`, sends each command once its pause (and 50 ms) has passed, and gives what was
+// heard over `ms`; played to its end, the device must rest until it is told something.
+std::string listen(const std::string& file, int ms, const std::vector<std::pair<int, const char*>>& commands) {
+    EXPECT_EQ(send(openCommand(file)), mci::kNoError);
+    auto letters = std::async(std::launch::async, [&] { return Probe().letters(ms); });
+    for (const auto& [pause, command] : commands) {
+        sleepFor(50 + pause);
+        EXPECT_EQ(send(command), mci::kNoError);
+    }
+    const std::string got = letters.get();
+    const double cpu = cpuSeconds();
+    sleepFor(300);
+    EXPECT_LT(cpuSeconds() - cpu, 0.1) << "busy after the end";
+    EXPECT_EQ(send("close tone"), mci::kNoError);
+    return got;
 }
 
 class MciTest : public testing::Test {
@@ -63,14 +74,23 @@ class MciTest : public testing::Test {
 
 // One device through every state, in any case and spacing, on the sound server and on ALSA (its
 // pulse plugin, so that it is heard here too): each result and what is heard. Played while
-// muted, not even its first buffer is heard.
+// muted, not even its first buffer is heard; a wrong command while it plays changes nothing.
 TEST_F(MciTest, EachCommandInEachState) {
     enum Heard { Quiet, Tone, Silent };
+    const std::string other = "open " + platform::encodeShortPath(high);
     const std::vector<std::tuple<std::string, MCIERROR, Heard>> steps = {
         {"pause tone", mci::kNonapplicableFunction, Quiet},
         {"resume tone", mci::kNonapplicableFunction, Quiet},
         {"stop tone", mci::kNoError, Quiet},
         {"PLAY tone", mci::kNoError, Tone},
+        {"", mci::kUnrecognizedCommand, Tone},
+        {other + " type waveaudio alias other", mci::kInvalidDeviceName, Tone},
+        {other + " type mpegvideo alias TONE", mci::kDuplicateAlias, Tone},
+        {other + " type mpegvideo alias other", mci::kMustUseShareable, Tone},
+        {"play tone b", mci::kUnrecognizedKeyword, Tone},
+        {"stop all", mci::kInvalidDeviceName, Tone},
+        {"play tone\nstop tone", mci::kInvalidDeviceName, Tone},
+        {"set tone audio all maybe", mci::kUnrecognizedKeyword, Tone},
         {"play tone", mci::kNoError, Tone},
         {"resume tone", mci::kNoError, Tone},
         {"Pause TONE", mci::kNoError, Quiet},
@@ -97,7 +117,7 @@ TEST_F(MciTest, EachCommandInEachState) {
                   mci::kNoError);
         EXPECT_TRUE(probe.quiet()) << "an opened device is stopped";
         for (const auto& [command, result, heard] : steps) {
-            SCOPED_TRACE(command);
+            SCOPED_TRACE("\"" + command + "\"");
             EXPECT_EQ(send(command), result);
             EXPECT_TRUE(heard == Tone ? probe.tone(kLow) : heard == Quiet ? probe.quiet() : probe.silentFor(400));
         }
@@ -117,30 +137,17 @@ TEST_F(MciTest, EveryStepIsHeardOnceAndInOrder) {
     writeSteps(dir / "steps.mp3", "abcdefghabc");
     const std::vector<std::tuple<const char*, std::vector<std::pair<int, const char*>>, const char*>> rows = {
         {"paused and resumed", {{0, "play tone"}, {350, "pause tone"}, {400, "resume tone"}}, "abcdefghabc"},
-        {"played again and resumed while playing",
-         {{0, "play tone"}, {250, "play tone"}, {250, "resume tone"}},
-         "abcdefghabc"},
+        {"played again, resumed playing", {{0, "play tone"}, {250, "play tone"}, {250, "resume tone"}}, "abcdefghabc"},
         {"stopped and played", {{0, "play tone"}, {350, "stop tone"}, {300, "play tone"}}, "abc[dD]?abcdefghabc"},
     };
     for (const bool alsa : {false, true}) {
         std::optional<ThroughAlsa> through;
         if (alsa) through.emplace();
         ASSERT_TRUE(probe.quiet());
-        for (const auto& [what, commands, heard] : rows) {
+        for (const auto& [what, commands, steps] : rows) {
             SCOPED_TRACE(std::string(alsa ? "ALSA, " : "sound server, ") + what);
-            ASSERT_EQ(send(openCommand(dir / "steps.mp3")), mci::kNoError);
-            auto letters = std::async(std::launch::async, [&] { return probe.letters(2300); });
-            for (const auto& [ms, command] : commands) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(50 + ms));
-                EXPECT_EQ(send(command), mci::kNoError);
-            }
-            const std::string got = letters.get();
-            EXPECT_TRUE(std::regex_match(stepsIn(got), std::regex(heard))) << got;
-            // Played to its end, the device rests until it is told something.
-            const double cpu = cpuSeconds();
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            EXPECT_LT(cpuSeconds() - cpu, 0.1) << "busy after the end";
-            EXPECT_EQ(send("close tone"), mci::kNoError);
+            const std::string got = listen(dir / "steps.mp3", 2300, commands);
+            EXPECT_TRUE(std::regex_match(stepsIn(got), std::regex(steps))) << got;
         }
     }
 }
@@ -151,23 +158,19 @@ TEST_F(MciTest, DamagedStretchesAreSteppedOver) {
     writeSteps(dir / "first.mp3", "abcd");
     writeSteps(dir / "second.mp3", "efgh");
     writeSteps(dir / "slower.mp3", "efgh", 22050);
-    const std::string first = bytesOf(dir / "first.mp3"), second = bytesOf(dir / "second.mp3");
+    const std::string first = contentsOf(dir / "first.mp3"), second = contentsOf(dir / "second.mp3");
     const std::vector<std::tuple<const char*, std::string, const char*>> rows = {
         {"1,100 bytes of junk in the middle", first + junk(1100) + second, "abcd.{0,3}fgh"},
         {"20 KB of junk in the middle", first + junk(20000) + second, "abcd.{0,3}fgh"},
         {"64 KB of junk in the middle", first + junk(65536) + second, "abcd.{0,3}fgh"},
         {"64 KB of junk before the first frame", junk(65536) + first, "abcd"},
-        {"two files glued, the second at another rate", first + bytesOf(dir / "slower.mp3"), "abcd.{0,3}fgh"},
+        {"two files glued, the second at another rate", first + contentsOf(dir / "slower.mp3"), "abcd.{0,3}fgh"},
     };
-    for (const auto& [what, bytes, heard] : rows) {
+    for (const auto& [what, bytes, steps] : rows) {
         SCOPED_TRACE(what);
         ASSERT_TRUE(std::ofstream(dir / "damaged.mp3", std::ios::binary) << bytes);
-        ASSERT_EQ(send(openCommand(dir / "damaged.mp3")), mci::kNoError);
-        auto letters = std::async(std::launch::async, [&] { return probe.letters(1100); });
-        EXPECT_EQ(send("play tone"), mci::kNoError);
-        const std::string got = letters.get();
-        EXPECT_TRUE(std::regex_match(stepsIn(got), std::regex(heard))) << got;
-        EXPECT_EQ(send("close tone"), mci::kNoError);
+        const std::string got = listen(dir / "damaged.mp3", 1100, {{0, "play tone"}});
+        EXPECT_TRUE(std::regex_match(stepsIn(got), std::regex(steps))) << got;
     }
 }
 
@@ -177,13 +180,13 @@ TEST_F(MciTest, NoCommandWaitsForTheDecoder) {
     writeSteps(dir / "first.mp3", "ab");
     {
         std::ofstream file(dir / "hole.mp3", std::ios::binary);
-        ASSERT_TRUE(file << bytesOf(dir / "first.mp3"));
-        ASSERT_TRUE(file.seekp(64 << 20, std::ios::cur) << bytesOf(dir / "first.mp3"));
+        ASSERT_TRUE(file << contentsOf(dir / "first.mp3"));
+        ASSERT_TRUE(file.seekp(64 << 20, std::ios::cur) << contentsOf(dir / "first.mp3"));
     }
     ASSERT_EQ(send(openCommand(dir / "hole.mp3")), mci::kNoError);
     for (const char* command :
          {"play tone", "pause tone", "resume tone", "stop tone", "play tone", "set tone audio all off", "close tone"}) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        sleepFor(100);
         EXPECT_LT(msTaken([&] { EXPECT_EQ(send(command), mci::kNoError); }), 50.0) << command;
     }
 }
@@ -195,13 +198,12 @@ TEST_F(MciTest, TheLengthIsExact) {
     writeTone(dir / "vbr.mp3", kLow, 12.0, 44100, /*vbr=*/true);
     // An ID3v2.4 tag of 5 MB: its size in four bytes of seven bits each, then padding.
     const std::string tag = std::string("ID3\x04\0\0\x02\x40\0\0", 10) + std::string(5 << 20, '\0');
-    ASSERT_TRUE(std::ofstream(dir / "tagged.mp3", std::ios::binary) << tag << bytesOf(dir / "tone.mp3"));
+    ASSERT_TRUE(std::ofstream(dir / "tagged.mp3", std::ios::binary) << tag << contentsOf(dir / "tone.mp3"));
     for (const auto& [name, seconds] : {std::pair{"tagged.mp3", 6.0}, {"vbr.mp3", 12.0}}) {
         SCOPED_TRACE(name);
         ASSERT_EQ(send(openCommand(dir / name)), mci::kNoError);
         EXPECT_EQ(send("play tone"), mci::kNoError);
-        for (int i = 0; i < 300 && mci::deviceStatus().lengthUs < 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        within3s([] { return mci::deviceStatus().lengthUs >= 0; });
         EXPECT_NEAR(double(mci::deviceStatus().lengthUs) / 1e6, seconds, seconds / 100);
         EXPECT_EQ(send("close tone"), mci::kNoError);
     }
@@ -217,18 +219,18 @@ TEST_F(MciTest, ThePositionIsWhatWasHeard) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(send("play tone"), mci::kNoError);
     ASSERT_TRUE(probe.tone(kLow));
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    sleepFor(700);
     const double played = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_NEAR(position(), played, 0.15);
     EXPECT_EQ(send("pause tone"), mci::kNoError);
     const double paused = position();
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    sleepFor(500);
     EXPECT_NEAR(position(), paused, 0.02);
     EXPECT_EQ(send("resume tone"), mci::kNoError);
     ASSERT_TRUE(probe.tone(kLow));
     signalSoundServer(SIGSTOP);
     const double stalled = position();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    sleepFor(1500);
     EXPECT_NEAR(position(), stalled, 0.55) << "it ran on while nothing was heard";
     EXPECT_EQ(mci::deviceStatus().playback, mci::Playback::Playing);
     signalSoundServer(SIGCONT);
@@ -290,28 +292,6 @@ TEST(MciCommand, EachShapeEarnsItsError) {
               (std::vector<MCIERROR>{259, 261, 263, 264, 275, 289, 292, 296, 298, 302}));
 }
 
-// With a device playing, a wrong command returns its error and the same tone goes on.
-TEST_F(MciTest, MalformedCommandsChangeNothing) {
-    const std::string other = "open " + platform::encodeShortPath(high);
-    const std::vector<std::tuple<std::string, MCIERROR>> rows = {
-        {"", mci::kUnrecognizedCommand},
-        {other + " type waveaudio alias other", mci::kInvalidDeviceName},
-        {other + " type mpegvideo alias TONE", mci::kDuplicateAlias},
-        {other + " type mpegvideo alias other", mci::kMustUseShareable},
-        {"play tone b", mci::kUnrecognizedKeyword},
-        {"stop all", mci::kInvalidDeviceName},
-        {"play tone\nstop tone", mci::kInvalidDeviceName},
-        {"set tone audio all maybe", mci::kUnrecognizedKeyword},
-    };
-    ASSERT_EQ(send(openCommand(dir / "low.mp3")), mci::kNoError);
-    ASSERT_EQ(send("play tone"), mci::kNoError);
-    for (const auto& [command, result] : rows) {
-        SCOPED_TRACE("\"" + command + "\"");
-        EXPECT_EQ(send(command), result);
-        EXPECT_TRUE(probe.tone(kLow)) << "the same tone goes on";
-    }
-}
-
 // A refused open leaves nothing open and never blocks, whatever the name stands for.
 TEST_F(MciTest, RefusedOpensLeaveNothingOpen) {
     ASSERT_TRUE(std::ofstream(dir / "text.mp3") << "Not MPEG audio, whatever its name says.\n");
@@ -365,14 +345,12 @@ TEST_F(MciTest, WhenNothingCanPlayWhyIsToldOnceAndNothingIsKept) {
             if (i == 1) descriptors = entriesIn("/proc/self/fd");
             ASSERT_EQ(send(openCommand(dir / "low.mp3")), mci::kNoError);
             EXPECT_EQ(send("play tone"), mci::kNoError);
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            sleepFor(100);
             EXPECT_TRUE(reads(mci::Playback::Stopped));
             EXPECT_EQ(send("close tone"), mci::kNoError);
         }
         mci::setFailureReporter({});
-        for (int i = 0; i < 300 && entriesIn("/proc/self/fd") != descriptors; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        EXPECT_EQ(entriesIn("/proc/self/fd"), descriptors);
+        EXPECT_TRUE(within3s([&] { return entriesIn("/proc/self/fd") == descriptors; }));
         ASSERT_EQ(told.size(), 1u);
         EXPECT_TRUE(told[0].starts_with(why)) << told[0];
         EXPECT_NE(told[0].find("ALSA's default device cannot play: "), std::string::npos) << told[0];

@@ -114,10 +114,7 @@ TEST(Listing, FilesAndSubdirectoriesAsTheListsShowThem) {
                   symlink("album", (dir / "dir link.mp3").c_str()) | symlink("gone", (dir / "dangling.mp3").c_str()) |
                   mkfifo((dir / "fifo.mp3").c_str(), 0644),
               0);
-    auto sorted = [](std::vector<std::string> names) {
-        std::sort(names.begin(), names.end());
-        return names;
-    };
+    auto sorted = [](std::vector<std::string> names) { return std::sort(names.begin(), names.end()), names; };
     const platform::fs::Listing listing = platform::fs::list(dir.path(), platform::fs::Pattern("*.mp3"));
     EXPECT_EQ(sorted(listing.subdirectories), sorted({"album", "x.mp3", "dir link.mp3"}));
     EXPECT_EQ(sorted(listing.files), sorted({"song.mp3", "LOUD.MP3", "Mixed.Mp3", "\xFF.mp3", "\xC3\x89t\xC3\xA9.MP3",
@@ -130,24 +127,11 @@ TEST(Listing, FilesAndSubdirectoriesAsTheListsShowThem) {
 TEST(Listing, NamesSortAsPeopleReadThemInAStrictOrder) {
     // Capitals fold, digits count by value, accented and other letters follow in the order of
     // their code points (a capital before its small letter), and bytes that are not UTF-8 last.
-    const std::vector<QString> ordered = {"a",
-                                          "A1",
-                                          "a2",
-                                          "a10",
-                                          "B",
-                                          "track2.mp3",
-                                          "Track10.mp3",
-                                          "x9",
-                                          "x0010",
-                                          "x010",
-                                          "zz",
-                                          "\u00C9a",
-                                          "\u00E9a",
-                                          "\u00E9b",
-                                          "\u03A9",
-                                          platform::fromAnsi("\xFF"),
-                                          platform::fromAnsi("\xFF"
-                                                             "1")};
+    // clang-format off
+    const std::vector<QString> ordered = {"a", "A1", "a2", "a10", "B", "track2.mp3", "Track10.mp3", "x9", "x0010", "x010",
+                                          "zz", "\u00C9a", "\u00E9a", "\u00E9b", "\u03A9", platform::fromAnsi("\xFF"),
+                                          platform::fromAnsi("\xFF" "1")};
+    // clang-format on
     auto text = [](const std::vector<QString>& names) {
         return QStringList(names.begin(), names.end()).join(QChar('|')).toStdString();
     };

@@ -82,8 +82,7 @@ TEST(Settings, AStartAndASaveLeaveEveryOtherFileAlone) {
     Tivoran::IniWrite("korvel", "path", "/music", file);
     EXPECT_EQ(Tivoran::IniRead("korvel", "path", file), "/music");
     close(held);
-    for (const std::string& name : names)
-        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(dir / name).rdbuf()), {}), name);
+    for (const std::string& name : names) EXPECT_EQ(contentsOf(dir / name), name);
     EXPECT_EQ(entriesIn(dir.path()), static_cast<long>(names.size()) + 1);
 }
 

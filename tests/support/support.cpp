@@ -36,14 +36,6 @@ double rms(const std::vector<float>& s) {
     return s.empty() ? 0 : std::sqrt(sum / double(s.size()));
 }
 
-template <typename Condition>
-bool within3s(Condition done) {
-    for (int i = 0; i < 300; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
-        if (done()) return true;
-    }
-    return false;
-}
-
 // The server, and a recording of its sink's monitor from its first start to the end of the
 // program. A null sink with no one listening renders in blocks of seconds; with the recording
 // there all along, it renders in short pieces, and every sound is heard as it plays.
@@ -68,7 +60,7 @@ void record() {
     while (!server->done) {
         if (!in && !(in = pa_simple_new(address.c_str(), "korvel-tests", PA_STREAM_RECORD, "out.monitor", "probe",
                                         &format, nullptr, &attr, nullptr))) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            sleepFor(20);
             continue;
         }
         if (pa_simple_read(in, piece.data(), piece.size() * 2, nullptr) < 0) {
@@ -147,8 +139,7 @@ void startSoundServer() {
         _exit(127);
     }
     // The server listens as soon as its socket is there.
-    for (int i = 0; i < 500 && !std::filesystem::exists(socketPath); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 500 && !std::filesystem::exists(socketPath); ++i) sleepFor(10);
     if (!std::filesystem::exists(socketPath)) throw std::runtime_error("the private sound server did not start");
     if (!server->recorder.joinable()) server->recorder = std::thread(record);
 }
@@ -161,27 +152,6 @@ void signalSoundServer(int signal) {
             server->pid = -1;
         }
     }
-}
-
-void startSessionBus() {
-    static const bool started = [] {
-        int out[2];
-        if (pipe(out) != 0) return false;
-        if (fork() == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGKILL);
-            dup2(out[1], STDOUT_FILENO);
-            execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1", nullptr);
-            _exit(127);
-        }
-        close(out[1]);
-        char address[512] = {};
-        const ssize_t n = read(out[0], address, sizeof address - 1);
-        close(out[0]);
-        if (n <= 1) return false;
-        address[n - 1] = '\0';  // the line break
-        return setenv("DBUS_SESSION_BUS_ADDRESS", address, 1) == 0;
-    }();
-    if (!started) throw std::runtime_error("the private session bus did not start");
 }
 
 ScopedEnv::ScopedEnv(std::initializer_list<std::pair<const char*, std::string>> values) {
@@ -205,6 +175,10 @@ std::uint32_t send(const std::string& command) { return mciSendStringA(command.c
 
 long entriesIn(const std::string& directory) {
     return std::distance(std::filesystem::directory_iterator(directory), {});
+}
+
+std::string contentsOf(const std::string& path) {
+    return {std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
 }
 
 void writeSteps(const std::string& path, const std::string& steps, int rate) {
@@ -311,14 +285,14 @@ bool Probe::quiet() {
 
 std::string Probe::letters(int ms) {
     const std::uint64_t mark = Probe::mark(), wanted = std::uint64_t(ms) * kRate / 1000;
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    sleepFor(ms);
     within3s([&] { return frames() - mark >= wanted; });
     return lettersOf(since(mark));
 }
 
 bool Probe::silentFor(int ms) {
     const std::uint64_t mark = Probe::mark();
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    sleepFor(ms);
     return rms(since(mark)) < kSilence;
 }
 

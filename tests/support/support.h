@@ -7,12 +7,15 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "data/tones/tones.h"
 
 namespace korvel::test {
+
+inline void sleepFor(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 // Pitches far enough apart that no file is ever taken for another.
 inline constexpr double kLow = 440.0, kMid = 660.0, kHigh = 990.0;
@@ -37,15 +40,12 @@ std::string stepsIn(const std::string& letters);
 void startSoundServer();
 // Sends `signal` to the sound server: SIGSTOP makes it silent, SIGCONT wakes it, SIGKILL ends it.
 void signalSoundServer(int signal);
-// A session bus of this process's own (DBUS_SESSION_BUS_ADDRESS names it), for as long as the
-// program runs; called before anything connects to a session bus. Throws when it does not start.
-void startSessionBus();
-
 // Environment variables set until destroyed, and then put back as they were, also when a test
 // ends early.
 class ScopedEnv {
   public:
     ScopedEnv(std::initializer_list<std::pair<const char*, std::string>> values);
+    ScopedEnv(const char* name, const std::string& value) : ScopedEnv({{name, value}}) {}
     ~ScopedEnv();
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
@@ -74,6 +74,15 @@ struct SilentServer {
     int fd;
 };
 
+// Waits up to three seconds, looking every 10 ms, for `done()` to hold; whether it did.
+template <typename Condition>
+bool within3s(Condition done) {
+    for (int i = 0; i < 300; ++i, sleepFor(10)) {
+        if (done()) return true;
+    }
+    return false;
+}
+
 // How long `f` takes, in milliseconds; and the process's CPU time so far, in seconds.
 template <typename F>
 double msTaken(F f) {
@@ -86,8 +95,9 @@ double cpuSeconds();
 // Sends one media command, as the playback procedures do.
 std::uint32_t send(const std::string& command);
 
-// How many entries a directory holds.
+// How many entries a directory holds; a file's bytes, whole ("" when it cannot be read).
 long entriesIn(const std::string& directory);
+std::string contentsOf(const std::string& path);
 
 // A fresh directory that goes away with everything in it.
 struct TempDir : QTemporaryDir {
