@@ -20,7 +20,7 @@ using Playback = platform::mci::Playback;
 
 struct StandIn : Remote {
     bool openFolder(const std::string& folder) override { return did("folder " + folder); }
-    bool playFile(const std::string& file) override { return did("file " + file); }
+    bool playFile(const std::string& file) override { return did("file " + file) && !refuse; }
     void play() override { did("play"); }
     void pause() override { did("pause"); }
     void resume() override { did("resume"); }
@@ -39,6 +39,7 @@ struct StandIn : Remote {
     }
 
     Selection now;
+    bool refuse = false;
     platform::mci::DeviceStatus status;
     std::function<void()> tell;
     std::vector<std::string> asked;
@@ -109,7 +110,7 @@ TEST_F(MprisTest, EachPropertyInEachState) {
         {{true, false, true, false},   S, "/m/3 high.mp3",    -1,  "Stopped", false, true,  true,  false, 1, "3 high"},
         {{},                           P, "/m/a.mp3.mp3",     -1,  "Playing", false, false, true,  false, 1, "a.mp3"},
         {{true, false, false, false},  A, "/m/\xff 100%.mp3", 500000, "Paused",  false, false, true,  true,  1, "\ufffd 100%"},
-        {{true, false, false, false},  P, "/m/.mp3",          -1,  "Playing", false, false, true,  true,  1, ".mp3"},
+        {{true, false, false, false},  P, "/m/.mp3",          0,   "Playing", false, false, true,  true,  1, ".mp3"},
     };
     // clang-format on
     for (const Row& row : rows) {
@@ -199,6 +200,9 @@ TEST_F(MprisTest, EachMethodActsAsItsControlInEachState) {
         call("org.freedesktop.DBus.Properties", "Set", {player, "Volume", QVariant::fromValue(QDBusVariant(volume))});
         EXPECT_EQ(window.asked, Asked{asked});
     }
+    window.refuse = true;  // a file the window does not play, for a reason of its own
+    const QString uri = bus::uriOf(music / "x.mp3");
+    EXPECT_EQ(call(player, "OpenUri", {uri}).errorMessage(), "cannot open " + uri + ": it went");
     window.asked.clear();
     call(root, "Raise", {});
     call(root, "Quit", {});

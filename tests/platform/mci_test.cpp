@@ -64,6 +64,7 @@ class MciTest : public testing::Test {
         ASSERT_TRUE(probe.quiet()) << "the sound server is not heard";
     }
     void TearDown() override {
+        mci::setChangeNotifier({});
         EXPECT_EQ(send("close all"), mci::kNoError);
         EXPECT_FALSE(mci::anyDeviceOpen());
     }
@@ -192,19 +193,23 @@ TEST_F(MciTest, NoCommandWaitsForTheDecoder) {
 }
 
 // The length is the file's own, also where neither a header nor the file's size tells it: behind
-// a big tag, and at a variable bit rate without a header.
+// a big tag, and at a variable bit rate without a header; found after the first sound, it is told.
 TEST_F(MciTest, TheLengthIsExact) {
     writeTone(dir / "tone.mp3", kLow, 6.0);
     writeTone(dir / "vbr.mp3", kLow, 12.0, 44100, /*vbr=*/true);
     // An ID3v2.4 tag of 5 MB: its size in four bytes of seven bits each, then padding.
     const std::string tag = std::string("ID3\x04\0\0\x02\x40\0\0", 10) + std::string(5 << 20, '\0');
     ASSERT_TRUE(std::ofstream(dir / "tagged.mp3", std::ios::binary) << tag << contentsOf(dir / "tone.mp3"));
+    std::atomic<int> told = 0;  // the changes the device tells
+    mci::setChangeNotifier([&] { ++told; });
     for (const auto& [name, seconds] : {std::pair{"tagged.mp3", 6.0}, {"vbr.mp3", 12.0}}) {
         SCOPED_TRACE(name);
         ASSERT_EQ(send(openCommand(dir / name)), mci::kNoError);
+        const int before = told;
         EXPECT_EQ(send("play tone"), mci::kNoError);
         within3s([] { return mci::deviceStatus().lengthUs >= 0; });
         EXPECT_NEAR(double(mci::deviceStatus().lengthUs) / 1e6, seconds, seconds / 100);
+        EXPECT_TRUE(within3s([&] { return told >= before + 2; })) << "the play and the length found are told";
         EXPECT_EQ(send("close tone"), mci::kNoError);
     }
 }

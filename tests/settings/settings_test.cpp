@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,6 +62,9 @@ TEST(Settings, TheChosenFileKeepsALongPathWhole) {
         ASSERT_EQ(setresuid(tests, tests, tests), 0);
     }
     EXPECT_EQ(entriesIn(dir / "usr/bin"), 0);
+    setenv("HOME", "", 1), setenv("XDG_CONFIG_HOME", "", 1);  // neither: the home the password database gives
+    EXPECT_EQ(platform::toAnsi(Tivoran::SettingsFile()),
+              std::string(getpwuid(getuid())->pw_dir) + "/.config/korvel/korvel.ini");
 }
 
 // A start and a save touch nothing beside the settings file that the program did not make:
