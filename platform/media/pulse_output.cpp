@@ -392,6 +392,9 @@ OpenedOutput openPulse(Feed& feed, OutputEvents events, const std::atomic<bool>&
 }
 
 void wakeOpeners() {
+    if (server().loop == nullptr) {
+        return;  // no loop was ever made, so no one waits on it
+    }
     Locked locked;
     signalLoop();
 }
