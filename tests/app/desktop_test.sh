@@ -1,3 +1,8 @@
+#!/usr/bin/env bash
+# The desktop's ways in, as a user's desktop reaches them, on a private session bus and X server:
+# a scratch folder with the program and three tones in it, a sound server of its own that no one
+# hears, and playerctl.
+#
 # Open With: a file as a new start (a relative name with blanks, "%", a byte that is not UTF-8 and
 # a leading "-", after "--"), files handed over to the running player (a URI with no display: the
 # bus is all it needs; a bare name from the file's own folder), "..", after a link, as the system
@@ -6,7 +11,50 @@
 # and the remembered folder as they were: a path that names nothing, a device, a FIFO, a folder
 # (over the bus), a file the list does not show, a URI of another host or scheme, two paths, a
 # name with control characters. Then too few descriptors, and a settings file of 1 GB.
-source "$(dirname "$0")/desktop_lib.sh"
+set -euo pipefail
+dir=$(mktemp -d)
+pid= pulse=
+trap '[ -z "$pid" ] || kill "$pid" 2>/dev/null || true; [ -z "$pulse" ] || { kill "$pulse"; wait "$pulse"; }
+      rm -rf "$dir"' EXIT
+"$2" "$dir/music"
+cp "$1" "$dir/"
+cd "$dir"
+dir=$(pwd -P)
+mkdir -m 700 run home
+XDG_RUNTIME_DIR=$dir/run HOME=$dir/home pulseaudio -n --daemonize=no --exit-idle-time=-1 \
+    --use-pid-file=no --system=no --realtime=no --disable-shm=yes -L module-null-sink \
+    -L "module-native-protocol-unix auth-anonymous=1 socket=$dir/pulse" 2>/dev/null &
+pulse=$!
+export PULSE_SERVER=unix:$dir/pulse
+for _ in $(seq 100); do [ -S "$dir/pulse" ] && break; sleep 0.05; done; [ -S "$dir/pulse" ]
+
+ctl() { playerctl -p korvel "$@"; }
+
+# Waits (bounded) until `ctl ARGS...` prints WANTED.
+await() {
+    local wanted=$1 got && shift
+    for _ in $(seq 150); do
+        got=$(ctl "$@" 2>/dev/null) || true
+        [ "$got" = "$wanted" ] && return
+        sleep 0.1
+    done
+    echo "playerctl $*: wanted '$wanted', got '$got'" >&2
+    exit 1
+}
+
+# Calls METHOD (of org.mpris.MediaPlayer2) with ARGS..., as any client may, whatever Can* says.
+bus() {
+    dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.korvel /org/mpris/MediaPlayer2 \
+        "org.mpris.MediaPlayer2.$1" "${@:2}" >/dev/null
+}
+
+# Quit over the bus: the player saves, stops and exits with status 0.
+quit() {
+    bus Quit
+    wait "$pid"
+    pid=
+}
+
 odd=$'-odd %41 \xff.mp3' && mv "music/02 E5 660 Hz.mp3" "music/$odd"
 mkdir other a real real/sub && mkfifo music/fifo.mp3 && echo text >notes.txt && ln -s ../real/sub a/link
 mkdir web: && for f in music/tune.mp2 music/.hidden.mp3 {a,real}/{x,y}.mp3 "web:/web tone.mp3"; do
@@ -96,4 +144,46 @@ SECONDS=0; ./korvel 2>err & pid=$!
 await Stopped status
 ((SECONDS < 5 && $(sed -n 's/^VmHWM:\s*//p' /proc/$pid/status | cut -d' ' -f1) < 1 << 18))
 kill -TERM $pid; wait $pid; pid=
-[ "$(stat -c %i:%s:%Y korvel.ini):$(wc -l <err)" = "$was:1" ] && grep -q "korvel.ini: it is over 1 MiB" err
+[ "$(stat -c %i:%s:%Y korvel.ini):$(wc -l <err):$(grep -c "korvel.ini: it is over 1 MiB" err)" = "$was:1:1" ]
+
+# The desktop's media controls: playerctl drives the player, and a real click on the pause
+# label shows that its caption followed the bus, as the bus follows the click.
+rm -f korvel.ini
+click_pause_label() { xdotool search --sync --name Brisanova mousemove --window %1 60 120 click 1; }
+
+./korvel "music/01 A4 440 Hz.mp3" 2>err & pid=$!
+await Playing status
+ctl -F status >follow &
+for _ in $(seq 50); do [ -s follow ] && break; sleep 0.1; done; [ -s follow ]
+ctl pause
+await Paused status
+click_pause_label
+await Playing status
+ctl pause
+ctl play
+click_pause_label
+await Paused status
+ctl volume 0
+await 0.000000 volume
+ctl next
+await "03 A5 880 Hz" metadata xesam:title
+await Stopped status # played to its end
+printf '%s\n' Playing Paused Playing Paused Playing Paused Playing Stopped | diff - follow
+quit
+grep -qx "path=$dir/music" korvel.ini
+[ ! -s err ]  # the player printed nothing
+# A sound server that stops answering holds nothing up: Quit still saves and ends with status 0.
+# Killed while a file plays, the status reads Stopped, and why is said in one line.
+./korvel "music/01 A4 440 Hz.mp3" 2>err & pid=$!
+await Playing status
+kill -STOP $pulse
+quit
+kill -CONT $pulse
+./korvel "music/03 A5 880 Hz.mp3" 2>err & pid=$!
+await Playing status
+kill -KILL $pulse && wait $pulse || true
+pulse=
+await Stopped status
+quit
+grep -qx "path=$dir/music" korvel.ini
+[ "$(wc -l <err):$(grep -c '^korvel: the sound stopped: ' err)" = 1:1 ]
