@@ -60,7 +60,7 @@ soak: build
 	build/release/bench/korvel-soak cycles $(SOAK_CYCLES)
 
 format:
-	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+	git ls-files -z '*.cpp' '*.h' '*.c' | xargs -0 clang-format -i
 
 clean:
 	rm -rf build

@@ -81,8 +81,7 @@ void DirListBox::open(QListWidgetItem* item) {
     if (at < chain_.size()) {
         setPath(chain_[at]);
     } else if (at - chain_.size() < subdirectories_.size()) {
-        const QString base = path_ == QStringLiteral("/") ? QString() : path_;
-        setPath(base + QChar('/') + subdirectories_[at - chain_.size()]);
+        setPath(fromAnsi(files::join(toAnsi(path_), toAnsi(subdirectories_[at - chain_.size()]))));
     }
 }
 

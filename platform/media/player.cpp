@@ -72,6 +72,13 @@ struct Player::Shared {
         atStart = true;
     }
 
+    // News for the commands' side, which is no longer listening once the player closes.
+    void changed() {
+        if (!closing) {
+            events.changed();
+        }
+    }
+
     void tell(const OutputFailure& what) {
         if (!closing) {
             events.failed(what);
@@ -82,9 +89,7 @@ struct Player::Shared {
     OutputEvents outputEvents() {
         return {[this] {
                     ended = true;
-                    if (!closing) {
-                        events.changed();
-                    }
+                    changed();
                 },
                 [this](OutputFailure what) {
                     failed = true;
@@ -269,9 +274,7 @@ void Player::run(std::shared_ptr<Shared> shared, std::unique_ptr<Mp3Decoder> dec
                 scanner = std::thread([&s, &decoder] {
                     if (const auto frames = decoder->scanLength(s.cancelScan)) {
                         s.lengthFrames = *frames;
-                        if (!s.closing) {
-                            s.events.changed();
-                        }
+                        s.changed();
                     }
                 });
             }
