@@ -380,15 +380,24 @@ OpenedOutput openPulse(Feed& feed, OutputEvents events, const std::atomic<bool>&
                              "cannot start the sound server client's thread"};
     }
     const Clock::time_point deadline = Clock::now() + kServerAnswerTime;
-    auto output = std::make_unique<PulseOutput>(feed, std::move(events));
     Locked locked;
-    if (auto failure = connectServer(deadline, cancelled)) {
-        return *failure;
+    for (int attempt = 0;; ++attempt) {
+        if (auto failure = connectServer(deadline, cancelled)) {
+            return *failure;
+        }
+        auto output = std::make_unique<PulseOutput>(feed, events);
+        auto failure = output->connect(deadline, cancelled);
+        if (!failure) {
+            return output;
+        }
+        // The connection kept from an earlier device may have lost its server a moment ago,
+        // before its loop had seen it go: a new connection is made, once, and says what it meets.
+        const pa_context* const context = server().context;
+        if (attempt > 0 || context == nullptr ||
+            PA_CONTEXT_IS_GOOD(pa_context_get_state(context))) {
+            return *failure;
+        }
     }
-    if (auto failure = output->connect(deadline, cancelled)) {
-        return *failure;
-    }
-    return output;
 }
 
 void wakeOpeners() {

@@ -325,14 +325,21 @@ TEST_F(MciTest, RefusedOpensLeaveNothingOpen) {
     EXPECT_EQ(send(openCommand(dir / "low.mp3")), mci::kNoError) << "nothing stands in the way";
 }
 
-// ALSA's device opens but cannot play two channels, and no sound server runs, or one never
-// answers: each play ends stopped, says why once, in the words of both, and keeps no descriptor.
+// ALSA's device opens but cannot play two channels, and no sound server runs (the one the player
+// was connected to has just gone), or one never answers: each play ends stopped, says why once, in
+// the words of both, and keeps no descriptor.
 TEST_F(MciTest, WhenNothingCanPlayWhyIsToldOnceAndNothingIsKept) {
     const std::string config = dir / "mono.conf";
     ASSERT_TRUE(std::ofstream(config) << "pcm.!default { type multi slaves.a.pcm { type null } slaves.a.channels 1 "
                                          "bindings.0 { slave a channel 0 } }\n");
     SilentServer silent;
-    signalSoundServer(SIGKILL);  // the connection an earlier test made goes with it
+    // A connection the player keeps for later devices, whose server then goes: the next open
+    // does not take the kept one for the server that is named now.
+    ASSERT_EQ(send(openCommand(dir / "low.mp3")), mci::kNoError);
+    ASSERT_EQ(send("play tone"), mci::kNoError);
+    ASSERT_TRUE(probe.tone(kLow));
+    ASSERT_EQ(send("close tone"), mci::kNoError);
+    signalSoundServer(SIGKILL);
     const struct Restart {
         ~Restart() { startSoundServer(); }
     } restart;
