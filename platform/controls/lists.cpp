@@ -13,8 +13,6 @@
 namespace platform {
 namespace {
 
-constexpr int kIndentPixels = 6;  // per level of the directory chain
-
 bool isEnter(const QKeyEvent* event) {
     return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
 }

@@ -336,6 +336,9 @@ TEST_F(WindowTest, TheWindowLooksAsLaidOut) {
         EXPECT_EQ(control->font().pointSizeF(), points);
         EXPECT_EQ(control->font().bold(), bold);
         if (auto* label = qobject_cast<QLabel*>(control)) { EXPECT_EQ(label->text(), text); }
+        if (auto* list = qobject_cast<QListWidget*>(control)) {
+            EXPECT_EQ(list->viewport()->pos(), QPoint(0, 0)) << "a frame";
+        }
         if (role == N) continue;
         QAccessibleInterface* tool = QAccessible::queryAccessibleInterface(control);
         EXPECT_EQ(tool->role(), role);
