@@ -215,7 +215,8 @@ TEST_F(MciTest, TheLengthIsExact) {
 }
 
 // The position is what has been heard: it stands still while paused and while the sound server
-// stalls, and reads 0 once the output has failed; the failure is told once.
+// stalls, and reads 0 once the output has failed; the failure is told once, and a play makes the
+// output again on the server that came back.
 TEST_F(MciTest, ThePositionIsWhatWasHeard) {
     std::vector<std::string> told;
     mci::setFailureReporter([&](std::string_view line) { told.emplace_back(line); });
@@ -244,6 +245,8 @@ TEST_F(MciTest, ThePositionIsWhatWasHeard) {
     EXPECT_EQ(position(), 0.0);
     EXPECT_EQ(send("pause tone"), mci::kNonapplicableFunction);
     startSoundServer();
+    EXPECT_EQ(send("play tone"), mci::kNoError);
+    EXPECT_TRUE(probe.tone(kLow)) << "a play did not make the output again on the server that came back";
     mci::setFailureReporter({});
     ASSERT_EQ(told.size(), 1u);
     EXPECT_TRUE(told[0].starts_with("the sound stopped: ")) << told[0];
