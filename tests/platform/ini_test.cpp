@@ -104,7 +104,10 @@ TEST(Ini, ValuesReadBackUnchangedAndLineBreaksAreRefused) {
     for (const char* value : {"/new\n[evil]\nx=1", "/new\rx=1"}) {
         EXPECT_EQ(WritePrivateProfileStringA("korvel", "path", value, file.c_str()), 0) << value;
     }
-    EXPECT_EQ(WritePrivateProfileStringA("korvel", "pa\nth", "/x", file.c_str()), 0);
+    // Nor is a key that cannot stand in a file as itself: each of these would read back as another.
+    for (const char* key : {"", "  ", "pa\nth", "a=b", "[k", ";k", "#k"}) {
+        EXPECT_EQ(WritePrivateProfileStringA("korvel", key, "/x", file.c_str()), 0) << key;
+    }
     // What a caller is told of each refusal.
     EXPECT_EQ(WriteProfileKey("korvel", "path", "/a\nb", file.c_str()), "a line break in the value cannot be stored");
     EXPECT_EQ(WriteProfileKey("korvel", "pa\nth", "/x", file.c_str()), "no such section, key or value can be stored");
