@@ -91,19 +91,10 @@ class MprisTest : public testing::Test {
 
 // Every property in every state, the title for every shape of name.
 TEST_F(MprisTest, EachPropertyInEachState) {
-    struct Row {
-        Remote::Selection selection;
-        Playback playback;
-        std::string path;
-        std::int64_t lengthUs;
-        const char* status;
-        bool next, previous, play, pause;
-        double volume;
-        QString title;
-    };
     const Playback S = Playback::Stopped, P = Playback::Playing, A = Playback::Paused;
     // clang-format off
-    const std::vector<Row> rows = {
+    const std::vector<std::tuple<Remote::Selection, Playback, std::string, std::int64_t, const char*, bool, bool, bool,
+                                 bool, double, QString>> rows = {
         {{},                           S, "",                 -1,  "Stopped", false, false, false, false, 1, ""},
         {{true, true, false, false},   P, "/m/1 low.mp3",     6000000, "Playing", true,  false, true,  true,  1, "1 low"},
         {{true, true, true, true},     A, "/m/2 mid.MP3",     7000000, "Paused",  true,  true,  true,  true,  0, "2 mid"},
@@ -113,24 +104,24 @@ TEST_F(MprisTest, EachPropertyInEachState) {
         {{true, false, false, false},  P, "/m/.mp3",          0,   "Playing", false, false, true,  true,  1, ".mp3"},
     };
     // clang-format on
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.path);
-        window.now = row.selection;
-        window.status = {row.playback, row.path, row.lengthUs, 123456, 7};
+    for (const auto& [selection, playback, path, lengthUs, status, next, previous, play, pause, volume, title] : rows) {
+        SCOPED_TRACE(path);
+        window.now = selection;
+        window.status = {playback, path, lengthUs, 123456, 7};
         const QVariantMap now = properties();
-        EXPECT_EQ(now.value("PlaybackStatus"), row.status);
-        EXPECT_EQ(now.value("CanGoNext"), row.next);
-        EXPECT_EQ(now.value("CanGoPrevious"), row.previous);
-        EXPECT_EQ(now.value("CanPlay"), row.play);
-        EXPECT_EQ(now.value("CanPause"), row.pause);
-        EXPECT_EQ(now.value("Volume"), row.volume);
+        EXPECT_EQ(now.value("PlaybackStatus"), status);
+        EXPECT_EQ(now.value("CanGoNext"), next);
+        EXPECT_EQ(now.value("CanGoPrevious"), previous);
+        EXPECT_EQ(now.value("CanPlay"), play);
+        EXPECT_EQ(now.value("CanPause"), pause);
+        EXPECT_EQ(now.value("Volume"), volume);
         EXPECT_EQ(now.value("Position"), 123456);
         EXPECT_EQ(now.value("CanSeek"), false);
         EXPECT_EQ(now.value("CanControl"), true);
         const QVariantMap track = qdbus_cast<QVariantMap>(now.value("Metadata"));
-        EXPECT_EQ(track.value("xesam:title").toString(), row.title);
-        EXPECT_EQ(track.value("xesam:url").toString(), row.path.empty() ? QString() : bus::uriOf(row.path));
-        EXPECT_EQ(track.value("mpris:length"), row.lengthUs > 0 ? QVariant(qlonglong(row.lengthUs)) : QVariant());
+        EXPECT_EQ(track.value("xesam:title").toString(), title);
+        EXPECT_EQ(track.value("xesam:url").toString(), path.empty() ? QString() : bus::uriOf(path));
+        EXPECT_EQ(track.value("mpris:length"), lengthUs > 0 ? QVariant(qlonglong(lengthUs)) : QVariant());
     }
 }
 
