@@ -193,17 +193,10 @@ TEST_F(MciTest, EveryCommandAnswersAtOnceWhateverTheSoundSystemDoes) {
     // Each fault, where ALSA's device (the pulse plugin) is used, and the player's own connection
     // to a sound server then; the state after the fault and after each command, played again on a
     // device of its own; "-" where the next command follows at once.
-    const std::string commands[] = {"pause tone",
-                                    "resume tone",
-                                    "set tone audio all off",
-                                    "set tone audio all on",
-                                    "stop tone",
-                                    "play tone",
-                                    "close tone",
-                                    openCommand(dir / "low.mp3"),
-                                    "play tone",
-                                    "close all"};
     // clang-format off
+    const std::string commands[] = {"pause tone", "resume tone", "set tone audio all off", "set tone audio all on",
+                                    "stop tone", "play tone", "close tone", openCommand(dir / "low.mp3"), "play tone",
+                                    "close all"};
     const std::vector<std::tuple<const char*, const char*, std::function<void()>, const char*, const char*>> faults = {
         {"the decoder reading a hole", "hole.mp3", [] {}, nullptr, "LPLLLSL--L-"},
         {"the sound server stopped", "low.mp3", stop, nullptr, "LPLLLS---S-"},
