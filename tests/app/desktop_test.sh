@@ -73,7 +73,7 @@ table() {
     for bad in notes.txt music/tune.mp2 music/.hidden.mp3; do answers 2 2 'list shows$' "$bad"; done
     for bad in /dev/zero music/fifo.mp3; do answers 2 2 ': not a regular file$' "$bad"; done
     answers 2 2 '^korvel: nothing: [^:]+$' nothing  # the system's own words
-    answers 2 2 ': not a file:// URI$' http://localhost/x.mp3
+    answers 2 2 ': not a file:// URI$' Http://localhost/x.mp3  # a scheme in any case
     answers 2 2 ': a URI of another host$' "file://elsewhere$dir/music/01%20A4%20440%20Hz.mp3"
     answers 2 2 ': a URI holding a zero byte$' "file://$dir/music/x%00.mp3"
     answers 2 2 '^korvel: ' $'nothing\n\e]0;x\a' && grep -qF 'nothing\n\x1b]0;x\x07' out.2

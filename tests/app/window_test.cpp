@@ -368,6 +368,20 @@ TEST_F(WindowTest, ARememberedDirectoryThatIsGoneOpensItsNearestAncestor) {
     EXPECT_EQ(window->Label10->Caption(), "(3) MP3 files in this directory");
 }
 
+// A file handed over from outside (Open With, the bus) that went, or whose folder went, since it
+// was found is refused, and the window stays where it was.
+TEST_F(WindowTest, AFileThatWentIsRefused) {
+    open();
+    window->File1->setListIndex(1);
+    for (const std::string& file : {music / "gone/x.mp3", music / "x.mp3"}) {
+        SCOPED_TRACE(file);
+        EXPECT_FALSE(window->playFile(file));
+        EXPECT_EQ(sent, Commands{});
+        EXPECT_EQ(window->Dir1->Path().toStdString(), music.path());
+        EXPECT_EQ(window->File1->ListIndex(), 1);
+    }
+}
+
 TEST_F(WindowTest, DragMovesOnlyWithTheLeftButtonAndMinimiseKeepsPlaying) {
     open();
     ASSERT_TRUE(play(0));

@@ -98,8 +98,9 @@ TEST(ShortPath, ResolutionFindsTheFileOrNothing) {
 
 // Every byte's round trip is replayed from the fuzz inputs; forms no encoding makes are refused.
 TEST(ShortPath, MalformedFormsAreRefused) {
-    for (const char* text : {"/a%", "/a%4", "/a%G1", "/a%1g", "/a%zz", "/a%00b", "/a b"}) {
-        EXPECT_EQ(platform::decodeShortPath(text), std::nullopt) << text;
+    // The last ends in the middle of an escape, whatever follows it in memory.
+    for (const std::string_view text : {"/a%", "/a%4", "/a%G1", "/a%1g", "/a%zz", "/a%00b", "/a b", "/a%4F"}) {
+        EXPECT_EQ(platform::decodeShortPath(text == "/a%4F" ? text.substr(0, 4) : text), std::nullopt) << text;
     }
 }
 
