@@ -83,9 +83,11 @@ table() {
 table
 env -u DISPLAY -u WAYLAND_DISPLAY ./korvel 2>err && exit 1 || [ "$?:$(wc -l <err)" = 1:1 ] # no display
 # A display that is not there (X11, X11 with no such platform plugin, Wayland with no X11 beside
-# it), and too few descriptors to run (one free, which loading the libraries needs): one line
-# that says why, and status 1, rather than a run that a SIGTERM would end without saving.
-for case in '":97"|DISPLAY=:97' '":97"|DISPLAY=:97 QT_QPA_PLATFORM=nosuch' '"w-97"|WAYLAND_DISPLAY=w-97' \
+# it, with no runtime folder to find its socket in and with one), and too few descriptors to run
+# (one free, which loading the libraries needs): one line that says why, and status 1, rather than
+# a run that a SIGTERM would end without saving.
+for case in '":97"|DISPLAY=:97' '":97"|DISPLAY=:97 QT_QPA_PLATFORM=nosuch' '"w-97": XDG_RUNTIME_DIR|WAYLAND_DISPLAY=w-97' \
+    '"w-97": /nonexistent/w-97: No such file or directory$|WAYLAND_DISPLAY=w-97 XDG_RUNTIME_DIR=/nonexistent' \
     'descriptors|DISPLAY=:97'; do
     why=${case%%|*}
     (f=3 && while [ -e /proc/self/fd/$f ]; do f=$((f + 1)); done

@@ -1,5 +1,6 @@
 #include "platform/ini.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -8,8 +9,21 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 
 #include "support/support.h"
+
+// Every fsync in this program, by the path its descriptor names: a file replaced by a rename
+// outlives a crash of the machine only once the folder that names it is synced too.
+std::mutex syncing;
+std::vector<std::string> synced;
+extern "C" int fsync(int fd) {
+    std::error_code ignored;
+    const std::lock_guard lock(syncing);
+    synced.push_back(std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), ignored));
+    static const auto real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fsync"));
+    return real(fd);
+}
 
 namespace korvel::test {
 namespace {
@@ -123,8 +137,11 @@ TEST(Ini, TheFileIsReplacedWholeOrNotAtAll) {
     const std::string file = dir / "korvel.ini", old = "[korvel]\npath=/old\n";
     writeBytes(file, old);
     ASSERT_EQ(link(file.c_str(), (dir / "reader").c_str()), 0);
+    synced.clear();
     EXPECT_NE(WritePrivateProfileStringA("korvel", "path", "/new", file.c_str()), 0);
     EXPECT_EQ(contentsOf(dir / "reader"), old) << "written in place, not replaced";
+    EXPECT_EQ(synced.empty() ? "" : synced.back(), std::filesystem::canonical(dir.path()).string())
+        << "the rename may not reach the disk";
     EXPECT_EQ(contentsOf(file), "[korvel]\npath=/new\n");
     std::filesystem::remove(dir / "reader");
 
