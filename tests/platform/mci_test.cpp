@@ -379,6 +379,7 @@ TEST_F(MciTest, WhenNothingCanPlayWhyIsToldOnceAndNothingIsKept) {
     ASSERT_TRUE(std::ofstream(config) << "pcm.!default { type multi slaves.a.pcm { type null } slaves.a.channels 1 "
                                          "bindings.0 { slave a channel 0 } }\n");
     SilentServer silent;
+    SinklessServer sinkless;
     // A connection the player keeps for later devices, whose server then goes: the next open
     // does not take the kept one for the server that is named now.
     ASSERT_EQ(send(openCommand(dir / "low.mp3")), mci::kNoError);
@@ -392,6 +393,7 @@ TEST_F(MciTest, WhenNothingCanPlayWhyIsToldOnceAndNothingIsKept) {
     const std::vector<std::pair<std::string, std::string>> rows = {
         {"unix:/nonexistent", "no sound: no sound server: "},
         {silent.address(), "no sound: the sound server did not answer in time; "},
+        {sinkless.address(), "no sound: the sound server refused a stream: No such entity; "},
     };
     for (const auto& [server, why] : rows) {
         SCOPED_TRACE(server);

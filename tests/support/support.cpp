@@ -105,12 +105,36 @@ std::string lettersOf(const std::vector<float>& mono) {
     return letters;
 }
 
+// Starts a PulseAudio server listening on `socketPath`, keeping its state in `runtime` (a folder of the
+// private server's) and loading `module` beside the protocol, and waits until it listens.
+pid_t spawnServer(const std::string& socketPath, const std::string& runtime, const char* module) {
+    const std::string run = server->dir / runtime, home = server->dir / "home";
+    const std::string protocol = "module-native-protocol-unix auth-anonymous=1 socket=" + socketPath;
+    std::filesystem::create_directories(run);
+    std::filesystem::remove(socketPath);  // a killed server leaves it behind
+    const pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlives the tests, however they end
+        setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
+        setenv("HOME", home.c_str(), 1);
+        unsetenv("DBUS_SESSION_BUS_ADDRESS");  // where a second server would find the first's name taken
+        freopen("/dev/null", "w", stderr);
+        execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+               "--system=no", "--realtime=no", "--high-priority=no", "--disable-shm=yes", "-L", module, "-L",
+               protocol.c_str(), nullptr);
+        _exit(127);
+    }
+    // The server listens as soon as its socket is there.
+    for (int i = 0; i < 500 && !std::filesystem::exists(socketPath); ++i) sleepFor(10);
+    if (!std::filesystem::exists(socketPath)) throw std::runtime_error("a private sound server did not start");
+    return pid;
+}
+
 }  // namespace
 
 void startSoundServer() {
     if (!server) {
         server = new SoundServer;
-        std::filesystem::create_directories(server->dir / "run");
         std::filesystem::create_directories(server->dir / "home");
         std::ofstream(server->dir / "alsa.conf") << "# no devices\n";
         setenv("PULSE_SERVER", ("unix:" + server->dir / "socket").c_str(), 1);
@@ -123,24 +147,7 @@ void startSoundServer() {
         });
     }
     if (server->pid > 0) return;
-    const std::string run = server->dir / "run", home = server->dir / "home";
-    const std::string socketPath = server->dir / "socket";
-    const std::string protocol = "module-native-protocol-unix auth-anonymous=1 socket=" + socketPath;
-    std::filesystem::remove(socketPath);  // a killed server leaves it behind
-    server->pid = fork();
-    if (server->pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlives the tests, however they end
-        setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
-        setenv("HOME", home.c_str(), 1);
-        freopen("/dev/null", "w", stderr);
-        execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-               "--system=no", "--realtime=no", "--high-priority=no", "--disable-shm=yes", "-L",
-               "module-null-sink sink_name=out rate=44100", "-L", protocol.c_str(), nullptr);
-        _exit(127);
-    }
-    // The server listens as soon as its socket is there.
-    for (int i = 0; i < 500 && !std::filesystem::exists(socketPath); ++i) sleepFor(10);
-    if (!std::filesystem::exists(socketPath)) throw std::runtime_error("the private sound server did not start");
+    server->pid = spawnServer(server->dir / "socket", "run", "module-null-sink sink_name=out rate=44100");
     if (!server->recorder.joinable()) server->recorder = std::thread(record);
 }
 
@@ -245,6 +252,14 @@ SilentServer::SilentServer() : path(server->dir / "silent"), fd(socket(AF_UNIX, 
 }
 
 SilentServer::~SilentServer() { close(fd); }
+
+SinklessServer::SinklessServer()
+    : path(server->dir / "sinkless"), pid(spawnServer(path, "run-sinkless", "module-null-source")) {}
+
+SinklessServer::~SinklessServer() {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
 
 double cpuSeconds() {
     rusage use{};

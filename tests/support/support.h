@@ -74,6 +74,15 @@ struct SilentServer {
     int fd;
 };
 
+// A sound server that answers but has nowhere to play: no sink at all.
+struct SinklessServer {
+    SinklessServer();
+    ~SinklessServer();
+    std::string address() const { return "unix:" + path; }
+    std::string path;
+    pid_t pid;
+};
+
 // Waits up to three seconds, looking every 10 ms, for `done()` to hold; whether it did.
 template <typename Condition>
 bool within3s(Condition done) {
