@@ -4,10 +4,10 @@
 # hears, and playerctl.
 #
 # Open With: a file as a new start (a relative name with blanks, "%", a byte that is not UTF-8 and
-# a leading "-", after "--"), files handed over to the running player (a URI with no display: the
-# bus is all it needs; a bare name from the file's own folder), "..", after a link, as the system
-# takes it, by the command line and by the bus, a folder's URI; the options, and what is refused
-# from the command line, with a player running and without, and over the bus, leaving the window
+# a leading "-", after "--"), files handed over to the running player (a URI naming localhost, with
+# no display: the bus is all it needs; a bare name from the file's own folder), "..", after a link,
+# as the system takes it, by the command line and by the bus, a folder's URI; the options, and what
+# is refused from the command line, with a player running and without, and over the bus, leaving the window
 # and the remembered folder as they were: a path that names nothing, a device, a FIFO, a folder
 # (over the bus), a file the list does not show, a URI of another host or scheme, two paths, a
 # name with control characters. Then too few descriptors, and a settings file of 1 GB.
@@ -88,10 +88,10 @@ env -u DISPLAY -u WAYLAND_DISPLAY ./korvel 2>err && exit 1 || [ "$?:$(wc -l <err
 # a run that a SIGTERM would end without saving.
 for case in '":97"|DISPLAY=:97' '":97"|DISPLAY=:97 QT_QPA_PLATFORM=nosuch' '"w-97": XDG_RUNTIME_DIR|WAYLAND_DISPLAY=w-97' \
     '"w-97": /nonexistent/w-97: No such file or directory$|WAYLAND_DISPLAY=w-97 XDG_RUNTIME_DIR=/nonexistent' \
-    'descriptors|DISPLAY=:97'; do
+    'fewer than 32 free file descriptors|DISPLAY=:97'; do
     why=${case%%|*}
     (f=3 && while [ -e /proc/self/fd/$f ]; do f=$((f + 1)); done
-        [ "$why" != descriptors ] || ulimit -n $((f + 1)); exec env -i HOME=/ ${case#*|} ./korvel) >out 2>&1 &&
+        [[ $why != *descriptors ]] || ulimit -n $((f + 1)); exec env -i HOME=/ ${case#*|} ./korvel) >out 2>&1 &&
         exit 1 || [ "$?:$(wc -l <out):$(grep -c "^korvel: .*$why" out)" = 1:1:1 ]
 done
 
@@ -99,7 +99,7 @@ done
 await "file://$dir/music/-odd%20%2541%20%FF.mp3" metadata xesam:url
 await Playing status
 table
-timeout 20 env -u DISPLAY ./korvel "file://$dir/music/03%20A5%20880%20Hz.mp3"
+timeout 20 env -u DISPLAY ./korvel "file://localhost$dir/music/03%20A5%20880%20Hz.mp3"
 await "03 A5 880 Hz" metadata xesam:title
 (cd music && timeout 20 ../korvel -- "$odd")  # a bare name, from the file's own folder
 await "file://$dir/music/-odd%20%2541%20%FF.mp3" metadata xesam:url

@@ -261,6 +261,13 @@ TEST_F(WindowTest, InputAsPeopleMakeIt) {
 // colour of its text; the overlaps, the focus and every fixed text.
 TEST_F(WindowTest, TheWindowLooksAsLaidOut) {
     writeTone(music / "0 text.mp3", kLow, 0.1);  // the file list's text shows on the first row
+    // A theme whose text colour is not black: the layout's black stays black. (Dim, as the lines take
+    // it, so that the line under the close label does not outshine its red.)
+    QPalette theme = QApplication::palette();
+    theme.setColor(QPalette::WindowText, QColor(60, 60, 60));
+    const std::shared_ptr<void> restore(nullptr,
+                                        [was = QApplication::palette()](void*) { QApplication::setPalette(was); });
+    QApplication::setPalette(theme);
     open();
     F* w = window.get();
     w->Dir1->clearSelection();  // the folder's own row stands out in the selection's colours
@@ -360,7 +367,8 @@ TEST_F(WindowTest, ClosingSavesStopsAndTheNextStartOpensThere) {
     }
 }
 
-// A remembered directory that is gone opens at its nearest ancestor that still exists.
+// A remembered directory that is gone opens at its nearest ancestor that still exists, the root
+// included.
 TEST_F(WindowTest, ARememberedDirectoryThatIsGoneOpensItsNearestAncestor) {
     ASSERT_TRUE(std::ofstream(programDir / "korvel.ini") << "[korvel]\npath=" << music / "gone/deeper"
                                                          << "\n");
@@ -368,6 +376,19 @@ TEST_F(WindowTest, ARememberedDirectoryThatIsGoneOpensItsNearestAncestor) {
     EXPECT_EQ(window->Dir1->Path().toStdString(), music.path());
     EXPECT_EQ(window->File1->Path(), window->Dir1->Path());
     EXPECT_EQ(window->Label10->Caption(), "(3) MP3 files in this directory");
+    // The chain from the root down, a folder a row, each indented one further.
+    QStringList chain = {"/"};
+    for (const QString& name : QString::fromStdString(music.path()).split('/', Qt::SkipEmptyParts))
+        chain.append(QString(chain.size(), ' ') + name);
+    QStringList shown;
+    for (int row = 0; row < chain.size() && row < window->Dir1->count(); ++row)
+        shown.append(window->Dir1->item(row)->text());
+    EXPECT_EQ(shown.join('|').toStdString(), chain.join('|').toStdString());
+    // Gone up to the root, whose chain is the root alone: every row below it names a folder.
+    ASSERT_TRUE(std::ofstream(programDir / "korvel.ini") << "[korvel]\npath=/korvel-gone/deeper\n");
+    window = std::make_unique<frmKORVEL>();
+    EXPECT_EQ(window->Dir1->Path(), "/");
+    EXPECT_EQ(window->Dir1->findItems("^ *$", Qt::MatchRegularExpression).size(), 0);
 }
 
 // A file handed over from outside (Open With, the bus) that went, or whose folder went, since it

@@ -68,6 +68,7 @@ class MciTest : public testing::Test {
     }
     void TearDown() override {
         mci::setChangeNotifier({});
+        mci::setFailureReporter({});
         EXPECT_EQ(send("close all"), mci::kNoError);
         EXPECT_FALSE(mci::anyDeviceOpen());
     }
