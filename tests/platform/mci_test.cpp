@@ -134,10 +134,11 @@ TEST_F(MciTest, EachCommandInEachState) {
 
 // Steps of a tenth of a second, through the commands that leave the sound on: each step is heard
 // once, whole, in order and at its pitch; a pause holds the step it falls in, a stop starts again
-// from the first. On both outputs.
+// from the first; the end is told once it is heard. On both outputs.
 TEST_F(MciTest, EveryStepIsHeardOnceAndInOrder) {
     // Longer than the second the decoder runs ahead, so that a stop comes after the queue wrapped.
     writeSteps(dir / "steps.mp3", "abcdefghabc");
+    writeSteps(dir / "end.mp3", "abcd");
     const std::vector<std::tuple<const char*, std::vector<std::pair<int, const char*>>, const char*>> rows = {
         {"paused and resumed", {{0, "play tone"}, {350, "pause tone"}, {400, "resume tone"}}, "abcdefghabc"},
         {"played again, resumed playing", {{0, "play tone"}, {250, "play tone"}, {250, "resume tone"}}, "abcdefghabc"},
@@ -152,6 +153,13 @@ TEST_F(MciTest, EveryStepIsHeardOnceAndInOrder) {
             const std::string got = listen(dir / "steps.mp3", 2300, commands);
             EXPECT_TRUE(std::regex_match(stepsIn(got), std::regex(steps))) << got;
         }
+        // The end is told once the last step is heard, not while the output still holds it.
+        ASSERT_EQ(send(openCommand(dir / "end.mp3")), mci::kNoError);
+        ASSERT_EQ(send("play tone"), mci::kNoError);
+        EXPECT_TRUE(reads(mci::Playback::Stopped));
+        const std::string after = probe.letters(300);
+        EXPECT_LE(std::count_if(after.begin(), after.end(), [](char c) { return c != '.'; }), 5) << after;
+        EXPECT_EQ(send("close tone"), mci::kNoError);
     }
 }
 
