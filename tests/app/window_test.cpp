@@ -126,40 +126,33 @@ class WindowTest : public testing::Test {
 // them) and the selection it leaves.
 TEST_F(WindowTest, EachLabelSendsItsCommandsAndSetsItsCaption) {
     const char *P = "  pause", *R = "  play", *M = " m", *U = " un";
-    struct Row {
-        const char* what;
-        platform::Label* F::*label;
-        int selected;
-        const char *pause, *mute;
-        Commands expected;
-        const char *pauseAfter, *muteAfter;
-        int selectedAfter;
-        Qt::MouseButton button = Qt::LeftButton;
-    };
+    using Row = std::tuple<const char*, platform::Label * F::*, int, const char*, const char*, Commands, const char*,
+                           const char*, int, Qt::MouseButton>;
+    const auto L = Qt::LeftButton, Right = Qt::RightButton;
     const Commands none, stop = {"stop tivoran", "close all"};
     // With no file the path names the folder, which opens as nothing: play acts as a stop.
     const Commands playFolder = playing("");
     // clang-format off
     const std::vector<Row> rows = {
-        {"play, paused",            &F::Label5,  1, R, M, playing(kNames[1]),           P, M,  1},
-        {"play, muted",             &F::Label5,  0, P, U, playing(kNames[0], true),     P, U,  0},
-        {"play, right button",      &F::Label5,  0, P, M, none,                         P, M,  0, Qt::RightButton},
-        {"play, nothing selected",  &F::Label5, -1, R, M, playFolder,                   P, M, -1},
-        {"pause",                   &F::Label6,  1, P, M, {"pause tivoran"},            R, M,  1},
-        {"resume",                  &F::Label6,  1, R, M, {"resume tivoran"},           P, M,  1},
-        {"pause, nothing selected", &F::Label6, -1, P, M, none,                         P, M, -1},
-        {"resume, none selected",   &F::Label6, -1, R, M, none,                         R, M, -1},
-        {"stop, paused",            &F::Label7,  1, R, M, stop,                         P, M,  1},
-        {"stop, nothing selected",  &F::Label7, -1, R, M, none,                         R, M, -1},
-        {"next, paused",            &F::Label8,  1, R, M, playing(kNames[2]),           P, M,  2},
-        {"next, nothing selected",  &F::Label8, -1, P, M, playing(kNames[0]),           P, M,  0},
-        {"next on the last",        &F::Label8,  3, P, M, none,                         P, M,  3},
-        {"previous, muted",         &F::Label9,  2, P, U, playing(kNames[1], true),     P, U,  1},
-        {"previous on the first",   &F::Label9,  0, P, M, none,                         P, M,  0},
-        {"previous, none selected", &F::Label9, -1, P, M, none,                         P, M, -1},
-        {"mute",                    &F::Label4, -1, P, M, {"set tivoran audio all off"}, P, U, -1},
-        {"unmute",                  &F::Label4,  1, R, U, {"set tivoran audio all on"}, R, M,  1},
-        {"minimise, right button",  &F::Label2,  1, P, M, none,                         P, M,  1, Qt::RightButton},
+        {"play, paused",            &F::Label5,  1, R, M, playing(kNames[1]),           P, M,  1, L},
+        {"play, muted",             &F::Label5,  0, P, U, playing(kNames[0], true),     P, U,  0, L},
+        {"play, right button",      &F::Label5,  0, P, M, none,                         P, M,  0, Right},
+        {"play, nothing selected",  &F::Label5, -1, R, M, playFolder,                   P, M, -1, L},
+        {"pause",                   &F::Label6,  1, P, M, {"pause tivoran"},            R, M,  1, L},
+        {"resume",                  &F::Label6,  1, R, M, {"resume tivoran"},           P, M,  1, L},
+        {"pause, nothing selected", &F::Label6, -1, P, M, none,                         P, M, -1, L},
+        {"resume, none selected",   &F::Label6, -1, R, M, none,                         R, M, -1, L},
+        {"stop, paused",            &F::Label7,  1, R, M, stop,                         P, M,  1, L},
+        {"stop, nothing selected",  &F::Label7, -1, R, M, none,                         R, M, -1, L},
+        {"next, paused",            &F::Label8,  1, R, M, playing(kNames[2]),           P, M,  2, L},
+        {"next, nothing selected",  &F::Label8, -1, P, M, playing(kNames[0]),           P, M,  0, L},
+        {"next on the last",        &F::Label8,  3, P, M, none,                         P, M,  3, L},
+        {"previous, muted",         &F::Label9,  2, P, U, playing(kNames[1], true),     P, U,  1, L},
+        {"previous on the first",   &F::Label9,  0, P, M, none,                         P, M,  0, L},
+        {"previous, none selected", &F::Label9, -1, P, M, none,                         P, M, -1, L},
+        {"mute",                    &F::Label4, -1, P, M, {"set tivoran audio all off"}, P, U, -1, L},
+        {"unmute",                  &F::Label4,  1, R, U, {"set tivoran audio all on"}, R, M,  1, L},
+        {"minimise, right button",  &F::Label2,  1, P, M, none,                         P, M,  1, Right},
     };
     // clang-format on
     writeTone(music / "b side.mp3", kLow);
@@ -173,30 +166,31 @@ TEST_F(WindowTest, EachLabelSendsItsCommandsAndSetsItsCaption) {
     const auto kPress = static_cast<Qt::Key>(0);
     const QString press = QAccessibleActionInterface::pressAction();
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        const Row& row = rows[i];
+        const auto& [what, label, selected, pause, mute, expected, pauseAfter, muteAfter, selectedAfter, button] =
+            rows[i];
         QListWidget* list = i % 2 == 0 ? static_cast<QListWidget*>(w->File1) : w->Dir1;
         std::vector<Qt::Key> ways = {Qt::Key_unknown};  // the click
-        for (const auto& [label, key] : keys) {
-            if (label == w->*row.label && row.button == Qt::LeftButton) ways.push_back(key);
+        for (const auto& [keyed, key] : keys) {
+            if (keyed == w->*label && button == Qt::LeftButton) ways.push_back(key);
         }
-        if (row.button == Qt::LeftButton) ways.push_back(kPress);
+        if (button == Qt::LeftButton) ways.push_back(kPress);
         for (Qt::Key key : ways) {
-            SCOPED_TRACE(row.what + (" " + QKeySequence(key).toString().toStdString()));
+            SCOPED_TRACE(what + (" " + QKeySequence(key).toString().toStdString()));
             list->setFocus();
-            window->File1->setListIndex(row.selected);
-            window->Label6->setCaption(row.pause);
-            window->Label4->setCaption(row.mute);
+            window->File1->setListIndex(selected);
+            window->Label6->setCaption(pause);
+            window->Label4->setCaption(mute);
             sent.clear();
             if (key == kPress)
-                tool(w->*row.label)->actionInterface()->doAction(press);
+                tool(w->*label)->actionInterface()->doAction(press);
             else
-                key == Qt::Key_unknown ? click(w->*row.label, row.button) : QTest::keyClick(list, key);
-            EXPECT_EQ(sent, row.expected);
-            EXPECT_EQ(window->Label6->Caption(), row.pauseAfter);
-            EXPECT_EQ(window->Label4->Caption(), row.muteAfter);
-            EXPECT_EQ(tool(w->Label6)->text(QAccessible::Name), row.pauseAfter == P ? "Pause" : "Resume");
-            EXPECT_EQ(tool(w->Label4)->text(QAccessible::Name), row.muteAfter == M ? "Mute" : "Unmute");
-            EXPECT_EQ(window->File1->ListIndex(), row.selectedAfter);
+                key == Qt::Key_unknown ? click(w->*label, button) : QTest::keyClick(list, key);
+            EXPECT_EQ(sent, expected);
+            EXPECT_EQ(window->Label6->Caption(), pauseAfter);
+            EXPECT_EQ(window->Label4->Caption(), muteAfter);
+            EXPECT_EQ(tool(w->Label6)->text(QAccessible::Name), pauseAfter == P ? "Pause" : "Resume");
+            EXPECT_EQ(tool(w->Label4)->text(QAccessible::Name), muteAfter == M ? "Mute" : "Unmute");
+            EXPECT_EQ(window->File1->ListIndex(), selectedAfter);
             EXPECT_FALSE(window->isMinimized());
         }
     }
